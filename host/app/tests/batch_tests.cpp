@@ -1,0 +1,180 @@
+// The key road with the real modules: a folder of MP3 and WAV files scanned
+// into the Files page, a chain of two DSP modules, the WAV encoder, and the
+// wizard driven from the Source page to a finished batch.
+#include <windows.h>
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <string>
+#include "gui_harness.h"
+#include "host_state.h"
+#include "module_loader.h"
+#include "pages.h"
+#include "resource.h"
+#include "test_support.h"
+
+using namespace gui;
+
+namespace {
+
+struct WavInfo {
+    int channels = 0, rate = 0, bits = 0;
+    unsigned dataBytes = 0;
+};
+
+bool ReadWav(const std::string& path, WavInfo* info)
+{
+    std::vector<unsigned char> b;
+    if (!vqtest::ReadFile(path, b) || b.size() < 44 || memcmp(b.data(), "RIFF", 4) || memcmp(b.data() + 8, "WAVE", 4))
+        return false;
+    size_t pos = 12;
+    while (pos + 8 <= b.size()) {
+        unsigned size;
+        memcpy(&size, &b[pos + 4], 4);
+        if (!memcmp(&b[pos], "fmt ", 4) && pos + 24 <= b.size()) {
+            info->channels = b[pos + 10] | b[pos + 11] << 8;
+            memcpy(&info->rate, &b[pos + 12], 4);
+            info->bits = b[pos + 22] | b[pos + 23] << 8;
+        } else if (!memcmp(&b[pos], "data", 4)) {
+            info->dataBytes = size;
+            return info->channels > 0;
+        }
+        pos += 8 + size + (size & 1);
+    }
+    return false;
+}
+
+class Batch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = vqtest::MakeTempDir("appbatch");
+        mods = dir + "\\mods";
+        out = dir + "\\out";
+        CreateDirectoryA(mods.c_str(), nullptr);
+        CreateDirectoryA(out.c_str(), nullptr);
+        std::string src = vqtest::ModulesDir();
+        for (const char* name : {"in_strata.dll", "in_linear.dll", "enc_linear.dll", "dsp_ceiling.dll", "dsp_spread.dll"}) {
+            if (!vqtest::FileExists(src + "\\" + name))
+                missing += std::string(" ") + name;
+            else
+                vqtest::CopyInto(src + "\\" + name, mods);
+        }
+        std::string encIni = mods + "\\enc_linear.ini";
+        WritePrivateProfileStringA(VQ_HOST_SECTION, "Output path", out.c_str(), encIni.c_str());
+        WritePrivateProfileStringA(VQ_HOST_SECTION, "File name format", "%f.wav", encIni.c_str());
+        DeleteFileA(HostIni().c_str());
+        WritePrivateProfileStringA("Default", "Check updates", "0", HostIni().c_str());
+        WritePrivateProfileStringA("Default", "Log File", (dir + "\\host.log").c_str(), HostIni().c_str());
+        WritePrivateProfileStringA("Default", "Log Level", "1", HostIni().c_str());
+        WritePrivateProfileStringA("Default", "Module Directory", mods.c_str(), HostIni().c_str());
+        g_seams.messageBox = FakeMessageBox;
+        g_seams.browseForFolder = FakeBrowse;
+        g_seams.exitWindows = FakeExitWindows;
+        g_seams.shellOpen = FakeShellOpen;
+        ClearShownBoxes();
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(app.Close());
+        ResetHostSeams();
+    }
+    HWND Main() { return g_host.mainDialog; }
+
+    App app;
+    std::string dir, mods, out, missing;
+};
+
+TEST_F(Batch, WizardConvertsAFolderThroughTwoDspsIntoWav)
+{
+    ASSERT_TRUE(missing.empty()) << "modules not built:" << missing;
+    std::string tree = vqtest::TestDataDir() + "\\app\\tree";
+    ASSERT_TRUE(vqtest::FileExists(tree + "\\one.mp3"));
+    ASSERT_TRUE(app.Start());
+
+    // Source: existing files.
+    ASSERT_TRUE(SelectByData(Page(PageSource), IDC_SOURCE_LIST, -1));
+    Click(Main(), IDC_NEXT);
+    ASSERT_EQ(CurrentPage(), PageFiles);
+
+    // Files: scan the tree with the real input modules.
+    HWND files = Page(PageFiles);
+    HWND list = Item(files, IDC_FILE_LIST);
+    nextFolder = tree;
+    Click(files, IDC_ADD_FOLDER);
+    ASSERT_TRUE(WaitUntil([] { return ActiveFolderScans() == 0; }, 30000));
+    auto rows = ListRows(list);
+    ASSERT_EQ(rows.size(), 3u);
+    std::vector<std::string> sorted = {tree + "\\one.mp3", tree + "\\sub\\deep\\three.mp3", tree + "\\sub\\two.wav"};
+    std::vector<std::string> got = rows;
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, sorted);
+    auto bitrates = ListRows(list, 1), durations = ListRows(list, 2);
+    for (size_t i = 0; i < rows.size(); i++) {
+        if (rows[i] == sorted[0]) {
+            EXPECT_EQ(bitrates[i], "128Kbps");
+            EXPECT_EQ(durations[i], "0:00:02");
+        } else if (rows[i] == sorted[1]) {
+            EXPECT_EQ(bitrates[i], "128Kbps");
+            EXPECT_EQ(durations[i], "0:00:01");
+        } else {
+            EXPECT_EQ(bitrates[i], "1411Kbps");
+            EXPECT_EQ(durations[i], "0:00:01");
+        }
+    }
+    char count[64];
+    snprintf(count, sizeof(count), Tr("%d files", "%d archivos"), 3);
+    EXPECT_EQ(Text(Item(files, IDC_FILE_COUNT)), count);
+    Click(Main(), IDC_NEXT);
+
+    // DSP chain: both DSP modules.
+    HWND dsp = Page(PageDsp);
+    int modules = (int)SendDlgItemMessageA(dsp, IDC_DSP_MODULES, CB_GETCOUNT, 0, 0);
+    ASSERT_EQ(modules, 2);
+    for (int slot = 0; slot < 2; slot++) {
+        ASSERT_TRUE(SelectByData(dsp, IDC_DSP_MODULES, slot));
+        Click(dsp, IDC_DSP_ADD);
+    }
+    ASSERT_EQ(SendDlgItemMessageA(dsp, IDC_DSP_CHAIN, LB_GETCOUNT, 0, 0), 2);
+    Click(Main(), IDC_NEXT);
+
+    // Encoder: the WAV encoder (selected by its Id 1, the default).
+    HWND enc = Page(PageEncoder);
+    ASSERT_GE(SelectedData(enc, IDC_ENC_LIST), 0);
+    Click(Main(), IDC_NEXT);
+    ASSERT_EQ(CurrentPage(), PageProcessing);
+
+    // Processing: encode more files when done, then Encode.
+    HWND proc = Page(PageProcessing);
+    ASSERT_TRUE(SelectByData(proc, IDC_WHEN_DONE, 144));
+    Click(Main(), IDC_NEXT);
+    ASSERT_TRUE(WaitUntil([] { return !ShownBoxes().empty(); }, 60000)) << "the batch did not finish";
+    EXPECT_EQ(ShownBoxes()[0].text, Tr("Batch processing complete.", "Proceso por lotes finalizado."));
+
+    // "Encode more files": back on an emptied Files page with clear progress.
+    EXPECT_EQ(CurrentPage(), PageFiles);
+    EXPECT_TRUE(ListRows(list).empty());
+    snprintf(count, sizeof(count), Tr("%d files", "%d archivos"), 0);
+    EXPECT_EQ(Text(Item(files, IDC_FILE_COUNT)), count);
+    EXPECT_EQ(Text(Item(proc, IDC_TRACK_TEXT)), "");
+    EXPECT_EQ(SendDlgItemMessageA(proc, IDC_GENERAL_BAR, PBM_GETPOS, 0, 0), 0);
+    EXPECT_TRUE(IsWindowEnabled(Item(Main(), IDC_NEXT)));
+    EXPECT_TRUE(IsWindowEnabled(Item(Main(), IDC_PREVIOUS)));
+    EXPECT_TRUE(IsWindowEnabled(Item(proc, IDC_PAUSE)));
+
+    struct { const char* name; double seconds; } outputs[] = {{"one.wav", 2.0}, {"three.wav", 1.5}, {"two.wav", 1.0}};
+    for (auto& o : outputs) {
+        WavInfo info;
+        ASSERT_TRUE(ReadWav(out + "\\" + o.name, &info)) << o.name;
+        EXPECT_EQ(info.channels, 2) << o.name;
+        EXPECT_EQ(info.rate, 44100) << o.name;
+        EXPECT_EQ(info.bits, 16) << o.name;
+        double seconds = info.dataBytes / 176400.0;
+        EXPECT_NEAR(seconds, o.seconds, 0.1) << o.name;
+    }
+    // The sources stay ("Delete original files" is off).
+    EXPECT_TRUE(vqtest::FileExists(tree + "\\sub\\two.wav"));
+    std::string logText = vqtest::ReadText(dir + "\\host.log");
+    EXPECT_NE(logText.find("ProccessFiles"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+// Plug-in records made inside the test program, installed into the host's
+// tables through the loading seam.
+#pragma once
+#include <windows.h>
+#include <atomic>
+#include "vq_module.h"
+
+namespace fakes {
+
+extern IVqProModule input;    // accepts *.fak; GetTagEx gives 2.5 s at 128000 bit/s
+extern IVqProModule encoder;  // Id 1
+extern IVqProModule capture;  // "Aardvark Capture", Id 5: sorts before "Existing files"
+extern IVqProModule dspA;     // Id 3
+extern IVqProModule dspB;     // Id 7
+
+extern std::atomic<int> quitCalls;
+extern std::atomic<int> tagCalls;
+// While a gate event is reset, GetTagEx of a path containing "\\A\\" (gate 0)
+// or "\\B\\" (gate 1) waits for it.
+extern HANDLE gates[2];
+void OpenGates();
+// captures GetTag answer for (NULL, NULL).
+extern int captureSuppliesTags;
+
+// Loading seam: fills each kind's table with the fakes above.
+int __cdecl LoadFakes(const char* folder, int kind, IVqProModule* table[32], const char* logFile, int* logLevel);
+// Unloading seam: QuitModule on every entry, then empties the table (no library to release).
+int __cdecl UnloadFakes(IVqProModule* table[32]);
+
+}  // namespace fakes

@@ -1,0 +1,521 @@
+// The wizard with fake modules: start-up, navigation, the pages and their
+// settings, the Options dialog, the folder scans and the close.
+#include <windows.h>
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <initializer_list>
+#include <string>
+#include "fake_modules.h"
+#include "gui_harness.h"
+#include "host_state.h"
+#include "pages.h"
+#include "resource.h"
+#include "test_support.h"
+
+using namespace gui;
+
+namespace {
+
+class Wizard : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = vqtest::MakeTempDir("appgui");
+        log = dir + "\\host.log";
+        DeleteFileA(HostIni().c_str());
+        Ini("Check updates", "0");
+        Ini("Log File", log.c_str());
+        g_seams.loadModules = fakes::LoadFakes;
+        g_seams.unloadModules = fakes::UnloadFakes;
+        g_seams.messageBox = FakeMessageBox;
+        g_seams.browseForFolder = FakeBrowse;
+        g_seams.getOpenFileName = FakeOpenFile;
+        g_seams.shellOpen = FakeShellOpen;
+        g_seams.exitWindows = FakeExitWindows;
+        ClearShownBoxes();
+        fakes::quitCalls = 0;
+        fakes::tagCalls = 0;
+        fakes::captureSuppliesTags = 0;
+        fakes::OpenGates();
+    }
+    void TearDown() override
+    {
+        fakes::OpenGates();
+        EXPECT_TRUE(app.Close());
+        ResetHostSeams();
+        g_host.stopFlag = 0;
+    }
+    void Ini(const char* key, const char* value)
+    {
+        WritePrivateProfileStringA("Default", key, value, HostIni().c_str());
+    }
+    std::string IniValue(const char* key)
+    {
+        char buf[1024];
+        GetPrivateProfileStringA("Default", key, "<missing>", buf, sizeof(buf), HostIni().c_str());
+        return buf;
+    }
+    HWND Main() { return g_host.mainDialog; }
+    bool Enabled(HWND parent, int id) { return IsWindowEnabled(GetDlgItem(parent, id)) != 0; }
+    bool Shown(HWND parent, int id) { return (GetWindowLongA(GetDlgItem(parent, id), GWL_STYLE) & WS_VISIBLE) != 0; }
+
+    App app;
+    std::string dir, log;
+};
+
+TEST_F(Wizard, StartsOnSourcePageAndNavigatesThroughThePages)
+{
+    ASSERT_TRUE(app.Start());
+    EXPECT_EQ(CurrentPage(), PageSource);
+    EXPECT_EQ(Text(Main()), "PylSoft Batch Converter v1.0.7.180");
+    EXPECT_FALSE(Enabled(Main(), IDC_PREVIOUS));
+    // No update check ran: nothing was shown or opened.
+    EXPECT_TRUE(ShownBoxes().empty());
+    EXPECT_TRUE(shellOpened.empty());
+
+    HWND source = Page(PageSource);
+    HWND list = Item(source, IDC_SOURCE_LIST);
+    ASSERT_EQ(SendMessageA(list, CB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(SelectedData(source, IDC_SOURCE_LIST), -1);
+    char entry[128];
+    int existing = SendMessageA(list, CB_GETITEMDATA, 0, 0) == -1 ? 0 : 1;
+    SendMessageA(list, CB_GETLBTEXT, existing, (LPARAM)entry);
+    EXPECT_STREQ(entry, Tr("Existing files", "Archivos existentes"));
+    EXPECT_FALSE(Enabled(source, IDC_SOURCE_CONFIGURE));
+    EXPECT_FALSE(Enabled(source, IDC_TAG_TITLE));
+    EXPECT_FALSE(Enabled(source, IDC_LBL_DESCRIPTION));
+
+    Click(Main(), IDC_NEXT);
+    EXPECT_EQ(CurrentPage(), PageFiles);
+    EXPECT_TRUE(Enabled(Main(), IDC_PREVIOUS));
+    EXPECT_EQ(Text(Item(Page(PageFiles), IDC_FILE_COUNT)), Tr("0 files", "0 archivos"));
+    Click(Main(), IDC_NEXT);
+    EXPECT_EQ(CurrentPage(), PageDsp);
+    Click(Main(), IDC_NEXT);
+    EXPECT_EQ(CurrentPage(), PageEncoder);
+    EXPECT_TRUE(Shown(Page(PageEncoder), IDC_DELETE_ORIGINALS));
+    EXPECT_FALSE(Shown(Page(PageEncoder), IDC_TIME_EDIT));
+    EXPECT_EQ(Text(Item(Main(), IDC_NEXT)), Tr("&Next >", "&Siguiente >"));
+    Click(Main(), IDC_NEXT);
+    EXPECT_EQ(CurrentPage(), PageProcessing);
+    EXPECT_EQ(Text(Item(Main(), IDC_NEXT)), Tr("&Encode", "&Convertir"));
+    Click(Main(), IDC_PREVIOUS);
+    EXPECT_EQ(CurrentPage(), PageEncoder);
+    EXPECT_EQ(Text(Item(Main(), IDC_NEXT)), Tr("&Next >", "&Siguiente >"));
+    Click(Main(), IDC_PREVIOUS);
+    Click(Main(), IDC_PREVIOUS);
+    EXPECT_EQ(CurrentPage(), PageFiles);
+    Click(Main(), IDC_PREVIOUS);
+    EXPECT_EQ(CurrentPage(), PageSource);
+    EXPECT_FALSE(Enabled(Main(), IDC_PREVIOUS));
+
+    // One picture of every page, kept for a look by eye.
+    Sleep(2500);  // the splash has faded out
+    std::string shots = vqtest::TestDataDir() + "\\app";
+    CreateDirectoryA(shots.c_str(), nullptr);
+    shots += "\\screens";
+    CreateDirectoryA(shots.c_str(), nullptr);
+    const char* lang = Spanish() ? "es" : "en";
+    SetForegroundWindow(Main());
+    for (int page = 0; page < PageCount; page++) {
+        if (page > 0)
+            Click(Main(), IDC_NEXT);
+        ASSERT_EQ(CurrentPage(), page);
+        RedrawWindow(Main(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        Sleep(300);
+        char name[64];
+        snprintf(name, sizeof(name), "\\%s-page%d.bmp", lang, page);
+        EXPECT_GT(SaveScreenshot(Main(), shots + name), 20) << "page " << page << " looks blank";
+    }
+}
+
+TEST_F(Wizard, SourceIsChosenByItemDataAndDrivesTheOtherPages)
+{
+    // The capture module ("Aardvark Capture") sorts before "Existing files",
+    // so its position differs from its table slot.
+    Ini("Encoder Source", "5");
+    ASSERT_TRUE(app.Start());
+    HWND source = Page(PageSource), enc = Page(PageEncoder);
+    EXPECT_EQ(SelectedData(source, IDC_SOURCE_LIST), 0);
+    EXPECT_EQ(g_host.sourceIsFiles.load(), 0);
+    EXPECT_TRUE(Enabled(source, IDC_SOURCE_CONFIGURE));
+    EXPECT_TRUE(Enabled(source, IDC_TAG_TITLE));  // the module supplies no tags
+    EXPECT_TRUE(Shown(enc, IDC_TIME_EDIT));
+    EXPECT_TRUE(Shown(enc, IDC_SILENCE_CHECK));
+    EXPECT_FALSE(Shown(enc, IDC_DELETE_ORIGINALS));
+
+    // A capture source skips the Files page both ways.
+    Click(Main(), IDC_NEXT);
+    EXPECT_EQ(CurrentPage(), PageDsp);
+    Click(Main(), IDC_PREVIOUS);
+    EXPECT_EQ(CurrentPage(), PageSource);
+    EXPECT_FALSE(Enabled(Main(), IDC_PREVIOUS));
+
+    ASSERT_TRUE(SelectByData(source, IDC_SOURCE_LIST, -1));
+    EXPECT_EQ(HostInt32(SetEncoderSource), 0);
+    EXPECT_EQ(g_host.sourceIsFiles.load(), 1);
+    EXPECT_FALSE(Enabled(source, IDC_SOURCE_CONFIGURE));
+    EXPECT_FALSE(Enabled(source, IDC_TAG_AUTHOR));
+    EXPECT_TRUE(Shown(enc, IDC_DELETE_ORIGINALS));
+    EXPECT_FALSE(Shown(enc, IDC_STOP_EDIT));
+
+    fakes::captureSuppliesTags = 1;
+    ASSERT_TRUE(SelectByData(source, IDC_SOURCE_LIST, 0));
+    EXPECT_EQ(HostInt32(SetEncoderSource), 5);
+    EXPECT_FALSE(Enabled(source, IDC_TAG_YEAR));  // the module brings its own tags
+    Click(Main(), IDC_NEXT);
+    EXPECT_EQ(CurrentPage(), PageDsp);
+}
+
+TEST_F(Wizard, ProcessingPageDefaultsAndPauseToggle)
+{
+    ASSERT_TRUE(app.Start());
+    HWND proc = Page(PageProcessing);
+    EXPECT_EQ(SendDlgItemMessageA(proc, IDC_PRIORITY, CB_GETCOUNT, 0, 0), 7);
+    EXPECT_EQ(SendDlgItemMessageA(proc, IDC_PRIORITY, CB_GETCURSEL, 0, 0), 3);
+    EXPECT_EQ(SelectedData(proc, IDC_PRIORITY), THREAD_PRIORITY_NORMAL);
+    EXPECT_EQ(SendDlgItemMessageA(proc, IDC_PRIORITY, CB_GETITEMDATA, 0, 0), THREAD_PRIORITY_IDLE);
+    EXPECT_EQ(SendDlgItemMessageA(proc, IDC_PRIORITY, CB_GETITEMDATA, 6, 0), THREAD_PRIORITY_TIME_CRITICAL);
+    EXPECT_EQ(SendDlgItemMessageA(proc, IDC_WHEN_DONE, CB_GETCOUNT, 0, 0), 5);
+    EXPECT_EQ(SelectedData(proc, IDC_WHEN_DONE), 145);
+    char text[128];
+    SendDlgItemMessageA(proc, IDC_WHEN_DONE, CB_GETLBTEXT, 0, (LPARAM)text);
+    EXPECT_STREQ(text, Tr("Encode more files", "Procesar mas archivos"));
+    EXPECT_FALSE(Enabled(proc, IDC_PAUSE));
+
+    EXPECT_EQ(g_host.pauseFlag.load(), 0);
+    Click(proc, IDC_PAUSE);
+    EXPECT_EQ(g_host.pauseFlag.load(), 1);
+    EXPECT_EQ(Text(Item(proc, IDC_PAUSE)), Tr("Continue", "Continuar"));
+    Click(proc, IDC_PAUSE);
+    EXPECT_EQ(g_host.pauseFlag.load(), 0);
+    EXPECT_EQ(Text(Item(proc, IDC_PAUSE)), Tr("Pause", "Pausa"));
+}
+
+HWND FindOptionsDialog()
+{
+    HWND found = nullptr;
+    WaitUntil([&] {
+        found = FindWindowA("#32770", Tr("Options", "Opciones"));
+        return found != nullptr;
+    }, 10000);
+    return found;
+}
+
+TEST_F(Wizard, OptionsAreStoredAndSurviveARestart)
+{
+    ASSERT_TRUE(app.Start());
+    PostMessageA(Main(), WM_COMMAND, IDM_PREFERENCES, 0);
+    HWND dlg = FindOptionsDialog();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(Text(Item(dlg, IDC_LOG_PATH)), log);
+    EXPECT_EQ(SelectedData(dlg, IDC_LOG_LEVEL), 15);
+    EXPECT_EQ(IsDlgButtonChecked(dlg, IDC_CHECK_UPDATES), BST_UNCHECKED);
+
+    ASSERT_TRUE(SelectByData(dlg, IDC_LOG_LEVEL, 7));
+    EXPECT_EQ(*HostLogLevel(), 7);  // at once, for the host and every module
+    EXPECT_EQ(IniValue("Log Level"), "7");
+
+    // Typing a new log path: the live log keeps its file until the edit is left.
+    std::string newLog = dir + "\\other.log";
+    SetEditText(dlg, IDC_LOG_PATH, (dir + "\\o").c_str());
+    SetEditText(dlg, IDC_LOG_PATH, newLog.c_str());
+    EXPECT_EQ(std::string(HostLogFile()), log);
+
+    std::string mods = dir + "\\mods";
+    SetEditText(dlg, IDC_MODULE_PATH, mods.c_str());
+    EXPECT_EQ(IniValue("Module Directory"), mods);
+
+    SendMessageA(Item(dlg, IDC_CHECK_UPDATES), BM_SETCHECK, BST_CHECKED, 0);
+    Click(dlg, IDC_CHECK_UPDATES);
+    EXPECT_EQ(IniValue("Check updates"), "1");
+    SendMessageA(Item(dlg, IDC_CHECK_UPDATES), BM_SETCHECK, BST_UNCHECKED, 0);
+    Click(dlg, IDC_CHECK_UPDATES);
+    EXPECT_EQ(IniValue("Check updates"), "0");
+
+    Click(dlg, IDC_LINK_WEB);
+    ASSERT_EQ(shellOpened.size(), 1u);
+    EXPECT_EQ(shellOpened[0].rfind("http://", 0), 0u);
+    shellOpened.clear();
+
+    Click(dlg, IDCANCEL);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dlg); }));
+    EXPECT_EQ(std::string(HostLogFile()), newLog);
+    EXPECT_EQ(IniValue("Log File"), newLog);
+
+    ASSERT_TRUE(app.Close());
+    ASSERT_TRUE(app.Start());
+    EXPECT_EQ(*HostLogLevel(), 7);
+    EXPECT_EQ(std::string(HostLogFile()), newLog);
+    EXPECT_EQ(std::string(HostText(SetModuleDirectory)), mods);
+    EXPECT_EQ(HostInt16(SetCheckUpdates), 0);
+}
+
+TEST_F(Wizard, AboutAndTheExitActionsGoThroughTheSeams)
+{
+    ASSERT_TRUE(app.Start());
+    SendMessageA(Main(), WM_COMMAND, IDM_ABOUT, 0);
+    auto boxes = ShownBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "PylSoft Batch Converter");
+    EXPECT_EQ(boxes[0].text.rfind("PylSoft Batch Converter v1.0.7.180", 0), 0u);
+
+    exitRequests.clear();
+    ASSERT_TRUE(SelectByData(Page(PageProcessing), IDC_WHEN_DONE, 147));
+    PerformWhenDone();
+    ASSERT_EQ(exitRequests.size(), 1u);  // access denied: no forced retry
+    EXPECT_EQ(exitRequests[0], (UINT)EWX_REBOOT);
+    EXPECT_TRUE(app.running());
+}
+
+TEST_F(Wizard, CloseSavesTheSettingsAndUnloadsEveryModule)
+{
+    Ini("DSP Chain", "7:99:7");
+    ASSERT_TRUE(app.Start());
+    HWND dsp = Page(PageDsp);
+    HWND chain = Item(dsp, IDC_DSP_CHAIN);
+    ASSERT_EQ(SendMessageA(chain, LB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(SendMessageA(chain, LB_GETITEMDATA, 0, 0), 1);
+    // The second entry of the sorted module list is selected: "Beta DSP" (slot 1).
+    EXPECT_EQ(SelectedData(dsp, IDC_DSP_MODULES), 1);
+    ASSERT_TRUE(SelectByData(dsp, IDC_DSP_MODULES, 0));
+    Click(dsp, IDC_DSP_ADD);
+    ASSERT_EQ(SendMessageA(chain, LB_GETCOUNT, 0, 0), 3);
+
+    // Up on row 0 and Down on the last row keep the order and the selection.
+    SendMessageA(chain, LB_SETCURSEL, 0, 0);
+    Click(dsp, IDC_DSP_UP);
+    EXPECT_EQ(SendMessageA(chain, LB_GETCURSEL, 0, 0), 0);
+    SendMessageA(chain, LB_SETCURSEL, 2, 0);
+    Click(dsp, IDC_DSP_DOWN);
+    EXPECT_EQ(SendMessageA(chain, LB_GETCURSEL, 0, 0), 2);
+    EXPECT_EQ(SendMessageA(chain, LB_GETITEMDATA, 2, 0), 0);
+    // Up moves Alpha (slot 0) to row 1.
+    Click(dsp, IDC_DSP_UP);
+    EXPECT_EQ(SendMessageA(chain, LB_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(SendMessageA(chain, LB_GETITEMDATA, 1, 0), 0);
+    EXPECT_EQ(SendMessageA(chain, LB_GETITEMDATA, 2, 0), 1);
+
+    EXPECT_TRUE(app.Close());
+    EXPECT_EQ(IniValue("DSP Chain"), "7:3:7");
+    EXPECT_EQ(IniValue("Check updates"), "0");
+    EXPECT_EQ(IniValue("Encoding Time Limit"), "3600");
+    EXPECT_EQ(fakes::quitCalls.load(), 5);
+    for (int i = 0; i < 32; i++) {
+        EXPECT_EQ(g_host.inputModules[i], nullptr);
+        EXPECT_EQ(g_host.dspModules[i], nullptr);
+    }
+
+    // 33 rows: the chain holds the first 32.
+    ASSERT_TRUE(app.Start());
+    dsp = Page(PageDsp);
+    chain = Item(dsp, IDC_DSP_CHAIN);
+    Click(dsp, IDC_DSP_REMOVE_ALL);
+    for (int i = 0; i < 33; i++) {
+        ASSERT_TRUE(SelectByData(dsp, IDC_DSP_MODULES, i == 32 ? 0 : 1));
+        Click(dsp, IDC_DSP_ADD);
+    }
+    BuildDspChain(dsp);
+    EXPECT_EQ(g_host.dspChain[31], 1);
+    std::string text = HostText(SetDspChain);
+    EXPECT_EQ(std::count(text.begin(), text.end(), ':'), 31);
+    EXPECT_EQ(text.find('3'), std::string::npos);
+}
+
+TEST_F(Wizard, EncoderPageConversionsAndLimits)
+{
+    Ini("Silence Lenght", "2.35");
+    Ini("Encoder Source", "5");
+    ASSERT_TRUE(app.Start());
+    HWND enc = Page(PageEncoder);
+    // The page's own text does not replace the stored value by its rounding.
+    EXPECT_EQ(HostDouble(SetSilenceLength), 2.35);
+    EXPECT_EQ(Text(Item(enc, IDC_SPLIT_EDIT)), "2.4");
+    EXPECT_EQ(SendDlgItemMessageA(enc, IDC_SPLIT_SPIN, UDM_GETPOS32, 0, 0), 23);
+    EXPECT_EQ(Text(Item(enc, IDC_TIME_EDIT)), "01:00:00");
+    EXPECT_EQ(SelectedData(enc, IDC_ENC_LIST), 0);
+    EXPECT_TRUE(Enabled(enc, IDC_ENC_CONFIGURE));
+    EXPECT_FALSE(Enabled(enc, IDC_SPLIT_EDIT));  // silence detection off
+
+    struct { const char* text; int expected; } times[] = {
+        {"1:30", 90}, {"2:00:00", 7200}, {"45", 45}, {"abc", 45}, {"99999999999", 45}, {"24:00:00", 86400}};
+    for (auto& t : times) {
+        SetEditText(enc, IDC_TIME_EDIT, t.text);
+        EXPECT_EQ(HostInt32(SetTimeLimit), t.expected) << t.text;
+    }
+    EXPECT_EQ(SendDlgItemMessageA(enc, IDC_TIME_SPIN, UDM_GETPOS32, 0, 0), 86400);
+
+    // The arrows write the edit text, which reads back as the same value.
+    SendDlgItemMessageA(enc, IDC_TIME_SPIN, UDM_SETPOS32, 0, 86400);
+    SendMessageA(enc, WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), (LPARAM)Item(enc, IDC_TIME_SPIN));
+    EXPECT_EQ(Text(Item(enc, IDC_TIME_EDIT)), "24:00:00");
+    SetEditText(enc, IDC_TIME_EDIT, Text(Item(enc, IDC_TIME_EDIT)).c_str());
+    EXPECT_EQ(HostInt32(SetTimeLimit), 86400);
+
+    SetEditText(enc, IDC_SPLIT_EDIT, "0.2");
+    EXPECT_EQ(HostDouble(SetSilenceLength), 0.5);
+    EXPECT_EQ(Text(Item(enc, IDC_SPLIT_EDIT)), "0.5");
+    SetEditText(enc, IDC_SPLIT_EDIT, "15");
+    EXPECT_EQ(HostDouble(SetSilenceLength), 10.0);
+    EXPECT_EQ(Text(Item(enc, IDC_SPLIT_EDIT)), "10.0");
+    SetEditText(enc, IDC_SPLIT_EDIT, "7.25");
+    EXPECT_EQ(HostDouble(SetSilenceLength), 7.25);
+    EXPECT_EQ(SendDlgItemMessageA(enc, IDC_SPLIT_SPIN, UDM_GETPOS32, 0, 0), 72);
+    for (const char* bad : {"1e999", "inf", "nan"}) {
+        SetEditText(enc, IDC_SPLIT_EDIT, bad);
+        EXPECT_EQ(HostDouble(SetSilenceLength), 7.25) << bad;
+    }
+    SetEditText(enc, IDC_STOP_EDIT, "61");
+    EXPECT_EQ(HostDouble(SetMaximumSilence), 60.0);
+    SendDlgItemMessageA(enc, IDC_STOP_SPIN, UDM_SETPOS32, 0, 55);
+    SendMessageA(enc, WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), (LPARAM)Item(enc, IDC_STOP_SPIN));
+    EXPECT_EQ(HostDouble(SetMaximumSilence), 5.5);
+    EXPECT_EQ(Text(Item(enc, IDC_STOP_EDIT)), "5.5");
+
+    SendMessageA(Item(enc, IDC_SILENCE_CHECK), BM_SETCHECK, BST_CHECKED, 0);
+    Click(enc, IDC_SILENCE_CHECK);
+    EXPECT_EQ(HostInt16(SetSilenceDetection), 1);
+    EXPECT_TRUE(Enabled(enc, IDC_SPLIT_EDIT));
+    EXPECT_TRUE(Enabled(enc, IDC_STOP_SPIN));
+
+    EXPECT_TRUE(app.Close());
+    EXPECT_EQ(IniValue("Encoding Time Limit"), "86400");
+}
+
+class FilesPage : public Wizard {
+protected:
+    void MakeFiles(const std::string& folder, int count, const char* ext = ".fak")
+    {
+        CreateDirectoryA(folder.c_str(), nullptr);
+        for (int i = 0; i < count; i++) {
+            char name[32];
+            snprintf(name, sizeof(name), "\\f%04d%s", i, ext);
+            vqtest::WriteFile(folder + name, "x", 1);
+        }
+    }
+    bool ScanControlsEnabled()
+    {
+        HWND files = Page(PageFiles);
+        return Enabled(Main(), IDC_PREVIOUS) && Enabled(Main(), IDC_NEXT) && Enabled(files, IDC_ADD_FILES) &&
+               Enabled(files, IDC_ADD_FOLDER) && Enabled(files, IDC_REMOVE) && Enabled(files, IDC_REMOVE_ALL);
+    }
+    bool AnyScanControlEnabled()
+    {
+        HWND files = Page(PageFiles);
+        return Enabled(Main(), IDC_PREVIOUS) || Enabled(Main(), IDC_NEXT) || Enabled(files, IDC_ADD_FILES) ||
+               Enabled(files, IDC_ADD_FOLDER) || Enabled(files, IDC_REMOVE) || Enabled(files, IDC_REMOVE_ALL);
+    }
+    std::string CountText() { return Text(Item(Page(PageFiles), IDC_FILE_COUNT)); }
+    std::string Files(int n)
+    {
+        char buf[64];
+        snprintf(buf, sizeof(buf), Tr("%d files", "%d archivos"), n);
+        return buf;
+    }
+};
+
+TEST_F(FilesPage, AddedFilesAreSortedAndRemoved)
+{
+    ASSERT_TRUE(app.Start());
+    Click(Main(), IDC_NEXT);
+    HWND files = Page(PageFiles);
+    HWND list = Item(files, IDC_FILE_LIST);
+    std::string folder = dir + "\\in";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    static const char names[] = "\0b.fak\0a.fak\0unreadable.fak\0notes.txt";
+    nextOpenFiles = folder + std::string(names, sizeof(names) - 1);
+    Click(files, IDC_ADD_FILES);
+    auto rows = ListRows(list);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], folder + "\\a.fak");
+    EXPECT_EQ(rows[1], folder + "\\b.fak");
+    EXPECT_EQ(ListRows(list, 1)[0], "128Kbps");
+    EXPECT_EQ(ListRows(list, 2)[0], "0:00:02");
+    EXPECT_EQ(CountText(), Files(2));
+
+    nextOpenFiles = folder + "\\a.fak";  // one full path; the same file twice gives two rows
+    Click(files, IDC_ADD_FILES);
+    EXPECT_EQ(ListRows(list).size(), 3u);
+    EXPECT_EQ(g_host.fileCount.load(), 3);
+
+    Click(files, IDC_REMOVE);  // nothing selected
+    EXPECT_EQ(ListRows(list).size(), 3u);
+    EXPECT_EQ(CountText(), Files(3));
+    LVITEMA sel = {};
+    sel.stateMask = sel.state = LVIS_SELECTED;
+    SendMessageA(list, LVM_SETITEMSTATE, 0, (LPARAM)&sel);
+    SendMessageA(list, LVM_SETITEMSTATE, 2, (LPARAM)&sel);
+    Click(files, IDC_REMOVE);
+    ASSERT_EQ(ListRows(list).size(), 1u);
+    EXPECT_EQ(CountText(), Files(1));
+
+    // A path too long for a row is left out, never cut into another name.
+    std::string longName(250 - folder.size(), 'n');
+    nextOpenFiles = folder + "\\" + longName + ".fak";
+    ASSERT_GT(nextOpenFiles.size(), 254u);
+    Click(files, IDC_ADD_FILES);
+    EXPECT_EQ(ListRows(list).size(), 1u);
+
+    Click(files, IDC_REMOVE_ALL);
+    EXPECT_TRUE(ListRows(list).empty());
+    EXPECT_EQ(CountText(), Files(0));
+    EXPECT_EQ(g_host.fileCount.load(), 0);
+}
+
+TEST_F(FilesPage, ConcurrentScansCountEveryFileAndHoldTheButtonsUntilTheLastEnds)
+{
+    std::string a = dir + "\\A", b = dir + "\\B";
+    MakeFiles(a, 120);
+    MakeFiles(a + "\\deeper", 80);
+    MakeFiles(a + "\\deeper", 5, ".txt");
+    MakeFiles(b, 150);
+    ASSERT_TRUE(app.Start());
+    Click(Main(), IDC_NEXT);
+    HWND files = Page(PageFiles);
+    HWND list = Item(files, IDC_FILE_LIST);
+
+    ResetEvent(fakes::gates[0]);
+    ResetEvent(fakes::gates[1]);
+    nextFolder = a;
+    Click(files, IDC_ADD_FOLDER);
+    DropFiles(files, {b});
+    EXPECT_EQ(ActiveFolderScans(), 2);
+    EXPECT_FALSE(AnyScanControlEnabled());
+
+    SetEvent(fakes::gates[0]);
+    ASSERT_TRUE(WaitUntil([] { return ActiveFolderScans() == 1; }));
+    Sleep(100);
+    EXPECT_FALSE(AnyScanControlEnabled()) << "controls came back while a scan still runs";
+    EXPECT_EQ(ListRows(list).size(), 200u);
+
+    SetEvent(fakes::gates[1]);
+    ASSERT_TRUE(WaitUntil([] { return ActiveFolderScans() == 0; }));
+    EXPECT_TRUE(ScanControlsEnabled());
+    EXPECT_EQ(ListRows(list).size(), 350u);
+    EXPECT_EQ(g_host.fileCount.load(), 350);
+    EXPECT_EQ(CountText(), Files(350));
+    auto rows = ListRows(list);
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                            [&](const std::string& r) { return r.find(a + "\\deeper\\") == 0; }), 80);
+}
+
+TEST_F(FilesPage, StopFlagEndsARunningScan)
+{
+    std::string a = dir + "\\A";
+    MakeFiles(a, 200);
+    ASSERT_TRUE(app.Start());
+    Click(Main(), IDC_NEXT);
+    HWND files = Page(PageFiles);
+    ResetEvent(fakes::gates[0]);
+    nextFolder = a;
+    Click(files, IDC_ADD_FOLDER);
+    ASSERT_TRUE(WaitUntil([] { return fakes::tagCalls.load() > 0; }));
+    g_host.stopFlag = 1;
+    SetEvent(fakes::gates[0]);
+    ASSERT_TRUE(WaitUntil([] { return ActiveFolderScans() == 0; }));
+    EXPECT_LE(ListRows(Item(files, IDC_FILE_LIST)).size(), 1u);
+    EXPECT_TRUE(ScanControlsEnabled());
+    g_host.stopFlag = 0;
+}
+
+}  // namespace

@@ -1,0 +1,345 @@
+// Live-capture engine: capture module -> DSP chain -> encoder, block by block,
+// with the time limit, pause, silence splitting and the level display.
+#include "capture_engine.h"
+
+#include <limits.h>
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include "pyl_comlib.h"
+#include "vq_log.h"
+
+namespace {
+
+const char kFn[] = "ProccessLiveInput";
+const char kTimeFormat[] = "%00h:%00m:%00s";
+
+const char* const kCaptureTexts[CaptureTextEnd - TxtOpeningCapture] = {
+    "Opening Audio Capture Module...",
+    "Error opening capture module, unable to continue!",
+    "Closing Capture Module...",
+    "Recorded time: %s\n",
+    "Total recorded time: %s (Remaining: %s)\n",
+    "%s - Recorded time: %s",
+};
+
+bool Stopped(EngineContext* ctx) { return ctx->stopFlag && ctx->stopFlag->load() != 0; }
+bool Paused(EngineContext* ctx) { return ctx->pauseFlag && ctx->pauseFlag->load() != 0; }
+
+int ClampToInt(double v)
+{
+    if (!(v > 0.0))
+        return 0;
+    return v >= (double)INT_MAX ? INT_MAX : (int)v;
+}
+
+const char* Text(EngineContext* ctx, int id, char* buf, int size)
+{
+    if (id < TxtOpeningCapture)
+        return EngineText(ctx, id, buf, size);
+    buf[0] = 0;
+    if (!ctx->text || ctx->text(id, buf, size) <= 0)
+        lstrcpynA(buf, CaptureDefaultText(id), size);
+    return buf;
+}
+
+void Log(EngineContext* ctx, int id, int level, int line)
+{
+    if (!LogLevelPasses(level, ctx->logLevel))
+        return;
+    char text[512];
+    LogMessage("PylPUM", kFn, line, Text(ctx, id, text, sizeof(text)), level, ctx->logFile);
+}
+
+class Recorder {
+public:
+    Recorder(EngineContext* c, CaptureSettings* s)
+        : ctx(c), settings(s), clock(c->clock ? c->clock : SystemClock())
+    {
+        memset(&stream, 0, sizeof(stream));
+        memset(&info, 0, sizeof(info));
+        lastName[0] = 0;
+    }
+
+    int Run();
+
+private:
+    void Record();
+    void FillTrackInfo();
+    void ShowProgress(double t);
+    void Split();
+    void SetTitle(int id, const char* arg);
+
+    EngineContext* ctx;
+    CaptureSettings* settings;
+    EngineClock* clock;
+    IVqProModule* capture = nullptr;
+    IVqProModule* encoder = nullptr;
+    void* source = nullptr;
+    void* out = nullptr;
+    EngineStream stream;
+    TrackInfo info;
+    char lastName[EngineTagPathChars];
+    int sameNameCount = 0;
+    double highestRms = 0.0;
+    double lastLoud = 0.0;
+};
+
+void Recorder::SetTitle(int id, const char* arg)
+{
+    char format[256], title[512];
+    snprintf(title, sizeof(title), Text(ctx, id, format, sizeof(format)), ctx->displayName ? ctx->displayName : "",
+             arg);
+    ctx->sink->SetTitle(title);
+}
+
+// The capture module's track information, or the host's own: the recording's
+// name from the local time and the Source page's tag fields.
+void Recorder::FillTrackInfo()
+{
+    if (capture->capture.GetTag && capture->capture.GetTag(&info, source) != 0)
+        return;
+    memset(&info, 0, sizeof(info));
+    char name[EngineTagPathChars];
+    CaptureRecordingName(name, sizeof(name), (time_t)clock->Now());
+    // Two recordings named within one second must not share a file.
+    if (strcmp(name, lastName) == 0) {
+        char unique[EngineTagPathChars + 16];
+        snprintf(unique, sizeof(unique), "%s (%d)", lastName, ++sameNameCount + 1);
+        lstrcpynA(info.path, unique, EngineTagPathChars);
+    } else {
+        sameNameCount = 0;
+        lstrcpynA(lastName, name, sizeof(lastName));
+        lstrcpynA(info.path, name, EngineTagPathChars);
+    }
+    if (ctx->actions) {
+        char path[sizeof(info.path)];
+        memcpy(path, info.path, sizeof(path));
+        ctx->actions->RecordingTags(&info);
+        memcpy(info.path, path, sizeof(path));
+    }
+}
+
+void Recorder::ShowProgress(double t)
+{
+    char format[256], recorded[64], remaining[64], text[512];
+    int limit = settings->TimeLimit();
+    FormatTime(recorded, sizeof(recorded), kTimeFormat, t);
+    double left = limit - t;
+    FormatTime(remaining, sizeof(remaining), kTimeFormat, left > 0.0 ? left : 0.0);
+    snprintf(text, sizeof(text), Text(ctx, TxtRecordedTrack, format, sizeof(format)), recorded);
+    ctx->sink->SetText(EngineProgressSink::TextTrack, text);
+    snprintf(text, sizeof(text), Text(ctx, TxtRecordedGeneral, format, sizeof(format)), recorded, remaining);
+    ctx->sink->SetText(EngineProgressSink::TextGeneral, text);
+    ctx->sink->SetBarPos(EngineProgressSink::BarTrack, ClampToInt(t));
+    ctx->sink->SetBarPos(EngineProgressSink::BarGeneral, ClampToInt(t));
+}
+
+// Sound came back after a long silence: the rest goes into a new file.
+void Recorder::Split()
+{
+    FillTrackInfo();
+    Log(ctx, TxtOpeningEncoder, LogDebug, 348);
+    void* next = encoder->encoder.Open(&info, &stream.format, VQ_HOST_SECTION);
+    if (!next) {
+        Log(ctx, TxtEncoderOpenError, LogError, 367);
+        return;
+    }
+    Log(ctx, TxtClosingEncoder, LogDebug, 355);
+    encoder->encoder.Close(out);
+    out = next;
+    highestRms = 0.0;
+    stream.highestPeak = 0.0;
+}
+
+void Recorder::Record()
+{
+    Log(ctx, TxtProcessing, LogDebug, 226);
+    highestRms = 0.0;
+    stream.highestPeak = 0.0;
+    lastLoud = 0.0;
+    bool ended = false;
+    double t = 0.0;
+    do {
+        if (Paused(ctx)) {
+            SetTitle(TxtTitlePaused, "");
+            capture->capture.Pause(1, source);
+            while (Paused(ctx) && !Stopped(ctx))
+                clock->Sleep(50);
+            capture->capture.Pause(0, source);
+        }
+        int n = capture->capture.Read(stream.inputBlock, stream.blockBytes, source);
+        while (n == 0 && !Stopped(ctx)) {
+            clock->Sleep(50);
+            n = capture->capture.Read(stream.inputBlock, stream.blockBytes, source);
+        }
+        if (n < 0)
+            break;  // the capture instance is gone
+        if (n > stream.blockBytes)
+            n = stream.blockBytes;
+        n = EngineRunDsps(ctx, &stream, n);
+        if (n < 0) {
+            EngineLog(ctx, TxtDspError, LogError, kFn, 300);
+            break;
+        }
+        if (Stopped(ctx))
+            break;
+
+        t = capture->capture.GetTime(source);
+        if (!(t >= 0.0))
+            t = 0.0;
+        ShowProgress(t);
+        EngineShowLevel(ctx, &stream, n);
+        char recorded[64];
+        FormatTime(recorded, sizeof(recorded), kTimeFormat, t);
+        SetTitle(TxtTitleRecorded, recorded);
+
+        if (settings->SilenceDetection() && n > 0) {
+            double rms = CaptureRms(stream.outputBuffer, (unsigned)n, &stream.format);
+            if (rms > highestRms)
+                highestRms = rms;
+            if (rms > highestRms / 30.0) {
+                if (t - lastLoud > settings->SilenceLength())
+                    Split();
+                lastLoud = t;
+            } else if (t - lastLoud > settings->MaximumSilence()) {
+                ended = true;  // this block is still written
+            }
+        }
+
+        if (n > 0 && encoder->encoder.Write(stream.outputBuffer, n, out) < 0) {
+            // A full disk or a broken output: stop rather than record into nothing.
+            EngineLog(ctx, TxtWriteError, LogError, kFn, 380);
+            break;
+        }
+    } while (t < settings->TimeLimit() && !ended);
+    Log(ctx, TxtClosingEncoder, LogDebug, 390);
+    encoder->encoder.Close(out);
+    out = nullptr;
+}
+
+int Recorder::Run()
+{
+    if (ctx->captureIndex >= 0 && ctx->captureIndex < EngineMaxModules && ctx->modules.captures)
+        capture = ctx->modules.captures[ctx->captureIndex];
+    if (ctx->encoderIndex >= 0 && ctx->encoderIndex < EngineMaxModules && ctx->modules.encoders)
+        encoder = ctx->modules.encoders[ctx->encoderIndex];
+    if (!capture || !encoder) {
+        ctx->sink->EnableNavigation();
+        return -1;
+    }
+    if (ctx->actions)
+        ctx->actions->RebuildDspChain(ctx->dspChain);
+    SetThreadPriority(GetCurrentThread(), ctx->actions ? ctx->actions->ThreadPriority() : THREAD_PRIORITY_NORMAL);
+    ctx->sink->EnablePause(true);
+    int limit = settings->TimeLimit();
+    ctx->sink->SetBarRange(EngineProgressSink::BarGeneral, limit > 0 ? limit : 0);
+    ctx->sink->SetBarPos(EngineProgressSink::BarGeneral, 0);
+    ctx->sink->SetBarRange(EngineProgressSink::BarTrack, limit > 0 ? limit : 0);
+    ctx->sink->SetBarPos(EngineProgressSink::BarTrack, 0);
+    ctx->sink->SetBarRange(EngineProgressSink::BarLevel, 100);
+    ctx->sink->SetText(EngineProgressSink::TextGeneral, "");
+
+    if (!Stopped(ctx)) {
+        Log(ctx, TxtOpeningCapture, LogDebug, 143);
+        source = capture->capture.Open(nullptr, VQ_HOST_SECTION);
+        if (!source) {
+            Log(ctx, TxtCaptureOpenError, LogError, 423);
+        } else {
+            bool formatOk = capture->capture.GetPcmFormat(&stream.format, source) > 0 &&
+                            EngineCheckFormat(ctx, &stream.format, kFn, 160);
+            if (formatOk && !EngineAllocBuffers(&stream)) {
+                // No memory: the capture instance is closed and the run ends without "When done".
+                EngineLog(ctx, TxtAllocError, LogError, kFn, 165);
+                Log(ctx, TxtClosingCapture, LogDebug, 415);
+                capture->capture.Close(source);
+                ctx->sink->EnableNavigation();
+                return 0;
+            }
+            if (formatOk && EngineOpenDsps(ctx, &stream, LogError, kFn, 186)) {
+                FillTrackInfo();
+                Log(ctx, TxtOpeningEncoder, LogDebug, 216);
+                out = encoder->encoder.Open(&info, &stream.format, VQ_HOST_SECTION);
+                if (out)
+                    Record();
+                else
+                    Log(ctx, TxtEncoderOpenError, LogError, 398);
+            }
+            EngineCloseDsps(ctx, &stream, kFn, 407);
+            Log(ctx, TxtClosingCapture, LogDebug, 415);
+            capture->capture.Close(source);
+            source = nullptr;
+            EngineFreeBuffers(&stream);
+        }
+    }
+    Log(ctx, TxtFileComplete, LogDebug, 429);
+    if (!Stopped(ctx) && ctx->actions)
+        ctx->actions->WhenDone();
+    return 0;
+}
+
+}  // namespace
+
+const char* CaptureDefaultText(int id)
+{
+    if (id >= TxtOpeningCapture && id < CaptureTextEnd)
+        return kCaptureTexts[id - TxtOpeningCapture];
+    return EngineDefaultText(id);
+}
+
+int ProccessLiveInput(EngineContext* ctx, CaptureSettings* settings)
+{
+    if (!ctx || !ctx->sink || !settings)
+        return -1;
+    Recorder recorder(ctx, settings);
+    return recorder.Run();
+}
+
+DWORD WINAPI ProccessLiveInputThread(LPVOID job)
+{
+    CaptureJob* j = (CaptureJob*)job;
+    return (DWORD)ProccessLiveInput(j ? j->ctx : nullptr, j ? j->settings : nullptr);
+}
+
+double CaptureRms(const char* data, unsigned bytes, const StreamFormat* fmt)
+{
+    if (!data || !fmt || fmt->blockAlign <= 0 || fmt->channels <= 0)
+        return 0.0;
+    if (fmt->bitsPerSample != 24 && fmt->bitsPerSample != 32)
+        return ComputeRms(data, bytes, fmt);
+    unsigned width = (unsigned)fmt->bitsPerSample / 8;
+    unsigned samples = bytes / (unsigned)fmt->blockAlign * (unsigned)fmt->channels;
+    if (samples > bytes / width)
+        samples = bytes / width;
+    const unsigned char* p = (const unsigned char*)data;
+    double sum = 0.0;
+    for (unsigned i = 0; i < samples; i++) {
+        double s;
+        if (width == 3) {
+            int32_t v = (int32_t)((uint32_t)p[3 * i] << 8 | (uint32_t)p[3 * i + 1] << 16 | (uint32_t)p[3 * i + 2] << 24);
+            s = (double)v / 2147483648.0;
+        } else {
+            float v;
+            memcpy(&v, p + 4 * i, 4);
+            s = isfinite(v) ? (double)v : 0.0;
+        }
+        sum += s * s;
+    }
+    return samples ? sqrt(sum / samples) : 0.0;
+}
+
+void CaptureRecordingName(char* buf, int size, time_t when)
+{
+    // Seconds since 1970 (UTC) to the system's local time.
+    ULARGE_INTEGER ticks;
+    ticks.QuadPart = ((uint64_t)(int64_t)when + 11644473600ull) * 10000000ull;
+    FILETIME utc = {ticks.LowPart, ticks.HighPart};
+    SYSTEMTIME st, local;
+    memset(&local, 0, sizeof(local));
+    if (!FileTimeToSystemTime(&utc, &st) || !SystemTimeToTzSpecificLocalTime(nullptr, &st, &local))
+        memset(&local, 0, sizeof(local));
+    snprintf(buf, (size_t)size, "%s(%04d-%02d-%02d %02d-%02d-%02d)", VQ_HOST_SECTION, local.wYear, local.wMonth,
+             local.wDay, local.wHour, local.wMinute, local.wSecond);
+}

@@ -1,0 +1,199 @@
+// Conversion engines of the host, written against a small window-free
+// interface: the wizard binds it to its pages, tests to plain data and fakes,
+// the headless driver to the console. The file batch engine (ProccessFiles)
+// lives here; a live-capture engine shares the same context, sink, flags,
+// clock, actions and block path helpers.
+#pragma once
+#include <windows.h>
+#include <atomic>
+#include "vq_module.h"
+
+enum {
+    EngineMaxModules = 32,
+    EngineMaxChain = 32,
+    EnginePathChars = 1024,   // a file row's path with its terminator
+    EngineTagPathChars = 255  // a path that fits TrackInfo.path as the host fills it
+};
+
+// Texts the engines show and log. The host maps them to its string tables;
+// without a text source the English texts are used.
+enum EngineTextId {
+    TxtEncoding = 0,         // "Encoding \"%s\"..."
+    TxtOpeningSource,        // "Opening source file..."
+    TxtAllocError,           // "Error allocating memory."
+    TxtOpeningDsp,           // "Opening DSP Module..."
+    TxtOpeningEncoder,       // "Opening Encoder Module..."
+    TxtProcessing,           // "Processing audio data..."
+    TxtClosingEncoder,       // "Closing Encoder Module..."
+    TxtEncoderOpenError,     // "Error opening Encoder Module!"
+    TxtClosingDsp,           // "Closing DSP Module"
+    TxtClosingSource,        // "Closing source file..."
+    TxtDeleteError,          // "Error deleting file \"%s\""
+    TxtDeleted,              // "Source file \"%s\" deleted."
+    TxtSourceOpenError,      // "Error opening source file!"
+    TxtFileComplete,         // "File complete.\n"
+    TxtBadFormat,            // "Invalid stream format."
+    TxtDspOpenError,         // "Error opening DSP Module!"
+    TxtDspError,             // "DSP Module error."
+    TxtWriteError,           // "Error writing to Encoder Module!"
+    TxtTotalTime,            // "Total encoding time: %s"
+    TxtPrescanTrack,         // "Current track: %s\nTime: %s"
+    TxtGeneralProgress,      // "General: %0.1f%%, ETA: %s\nRemaining: %d files."
+    TxtTrackProgress,        // "Current track: %s (%0.1f%%), ETA: %s\nFile name: %s"
+    TxtLevel,                // "Level: %sdB\nPeak: %sdB"
+    TxtTitleProgress,        // "%s - %0.1f%% (ETA: %s) Remaining: %d files."
+    TxtTitlePaused,          // "%s - Paused"
+    EngineTextCount
+};
+// Copies text `id` into buf (size bytes); returns its length, 0 when it has
+// none (the English text is used then).
+typedef int(__cdecl* EngineTextFn)(int id, char* buf, int size);
+const char* EngineDefaultText(int id);
+
+// What the engines show: the Processing page's three bars and texts, the
+// window title, the Pause button and the wizard's navigation.
+class EngineProgressSink {
+public:
+    enum Bar { BarGeneral = 0, BarTrack = 1, BarLevel = 2 };
+    enum Text { TextGeneral = 0, TextTrack = 1, TextLevel = 2 };
+    virtual ~EngineProgressSink() {}
+    virtual void SetBarRange(Bar bar, int maximum) = 0;  // 0..maximum, full 32-bit range
+    virtual void SetBarPos(Bar bar, int position) = 0;
+    virtual void SetText(Text which, const char* text) = 0;
+    virtual void SetTitle(const char* text) = 0;
+    virtual void EnablePause(bool enable) = 0;
+    // A run that ended early (no encoder, no memory) gives the wizard back.
+    virtual void EnableNavigation() = 0;
+};
+
+// The Files page's rows (sorted by path): read in order, taken from the front.
+class EngineFileRows {
+public:
+    virtual ~EngineFileRows() {}
+    virtual int Count() = 0;
+    // Path of a row into buf; false when the row is gone or does not fit.
+    virtual bool PathAt(int row, char* buf, int size) = 0;
+    // Removes the first row and gives its path; false when the list is empty.
+    virtual bool TakeFirst(char* buf, int size) = 0;
+};
+
+// Plain-data rows kept in ascending path order, as the Files page sorts them
+// (case-insensitive). Paths that do not fit a track record are refused.
+class SortedFileRows : public EngineFileRows {
+public:
+    ~SortedFileRows() override;
+    bool Add(const char* path);
+    int Count() override;
+    bool PathAt(int row, char* buf, int size) override;
+    bool TakeFirst(char* buf, int size) override;
+
+private:
+    struct Row {
+        char path[EngineTagPathChars];
+    };
+    Row* rows = nullptr;
+    int count = 0, capacity = 0;
+    CRITICAL_SECTION* lock = nullptr;
+};
+
+// Time source: whole seconds (the start times handed to ETA) and sleeping.
+class EngineClock {
+public:
+    virtual ~EngineClock() {}
+    virtual int Now() = 0;
+    virtual void Sleep(int ms) = 0;
+};
+EngineClock* SystemClock();
+
+// Host actions and live settings the engines consult.
+class EngineActions {
+public:
+    virtual ~EngineActions() {}
+    // Rebuilds the chain (DSP table indexes, -1 after the last) from the DSP page.
+    virtual void RebuildDspChain(int chain[EngineMaxChain]) { (void)chain; }
+    // Priority for the worker thread (the Processing page's choice).
+    virtual int ThreadPriority() { return THREAD_PRIORITY_NORMAL; }
+    // "Delete original files", read for every file.
+    virtual bool DeleteOriginals() { return false; }
+    // The "When done" action, after a run that was not stopped.
+    virtual void WhenDone() {}
+    // A file of the batch has been handled (converted: written and closed without failure).
+    virtual void FileFinished(const char* path, bool converted) { (void)path; (void)converted; }
+    // Tag fields for a recording without track information (Source page).
+    virtual void RecordingTags(TrackInfo* info) { (void)info; }
+};
+
+// The loader's four module tables (32 slots each, NULL = empty).
+struct EngineModules {
+    IVqProModule* const* inputs;
+    IVqProModule* const* encoders;
+    IVqProModule* const* captures;
+    IVqProModule* const* dsps;
+};
+
+struct EngineContext {
+    EngineModules modules;
+    int encoderIndex;                // encoder table slot, below 0: none
+    int captureIndex;                // capture table slot, below 0: none
+    int dspChain[EngineMaxChain];    // DSP table slots, -1 after the last
+    EngineFileRows* files;
+    EngineProgressSink* sink;
+    EngineClock* clock;              // NULL: the system clock
+    EngineActions* actions;
+    std::atomic<int>* stopFlag;
+    std::atomic<int>* pauseFlag;
+    const char* displayName;         // host's DisplayName for the window title
+    const char* logFile;
+    int* logLevel;
+    EngineTextFn text;               // NULL: English texts
+};
+
+// Fills a context with safe empty values (no modules, no encoder, empty chain).
+void EngineContextInit(EngineContext* ctx);
+
+// File batch engine: converts every row of ctx->files. -1 when no encoder is
+// selected, else 0.
+int ProccessFiles(EngineContext* ctx);
+// Thread procedure form (the argument is the EngineContext).
+DWORD WINAPI ProccessFilesThread(LPVOID context);
+
+// Level meters: largest absolute sample and root mean square of a block, 0..1.
+double ComputePeak(const char* data, unsigned bytes, const StreamFormat* fmt);
+double ComputeRms(const char* data, unsigned bytes, const StreamFormat* fmt);
+
+// ---- Block path shared by the engines ----
+
+// One stream's buffers and DSP instances.
+struct EngineStream {
+    StreamFormat format;
+    char* inputBlock;          // blockBytes
+    char* outputBuffer;        // outputBytes
+    int blockBytes;            // 100 ms rounded down to whole frames (at least one frame)
+    int outputBytes;           // one second, never less than a block
+    void* dsp[EngineMaxChain]; // instances per chain position (NULL where none)
+    double highestPeak;
+};
+
+// False (with the "Invalid stream format." log line) for a format with no
+// channels, rate, block align or bytes per second.
+bool EngineCheckFormat(EngineContext* ctx, const StreamFormat* fmt, const char* function, int line);
+// Sizes and allocates the two buffers; false when either allocation fails
+// (nothing stays allocated).
+bool EngineAllocBuffers(EngineStream* s);
+void EngineFreeBuffers(EngineStream* s);
+// Opens one instance per chain position with its section "%s::DSP%03d".
+// False when a position's Open returned NULL (the others stay open for closing).
+bool EngineOpenDsps(EngineContext* ctx, EngineStream* s, int openLogLevel, const char* function, int line);
+// Runs n input bytes through the chain into the output buffer. Returns the
+// output byte count, or -1 when a DSP failed (result below 0 or above its input).
+int EngineRunDsps(EngineContext* ctx, EngineStream* s, int n);
+void EngineCloseDsps(EngineContext* ctx, EngineStream* s, const char* function, int line);
+// Level bar and level text of the output block.
+void EngineShowLevel(EngineContext* ctx, EngineStream* s, int n);
+// Level test, then the log line with text `id` (printf-style with the arguments).
+void EngineLog(EngineContext* ctx, int id, int level, const char* function, int line, ...);
+// Text `id` in the host's language.
+const char* EngineText(EngineContext* ctx, int id, char* buf, int size);
+
+// Allocation used for the stream buffers (tests replace it to make it fail).
+extern void* (*g_engineAlloc)(size_t bytes);

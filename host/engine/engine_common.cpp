@@ -1,0 +1,288 @@
+// Block path shared by the file batch and live-capture engines: texts, log
+// lines, format checks, buffers, the DSP chain and the level meters.
+#include <math.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+#include "engine.h"
+#include "vq_log.h"
+
+namespace {
+
+const char* const kTexts[EngineTextCount] = {
+    "Encoding \"%s\"...",
+    "Opening source file...",
+    "Error allocating memory.",
+    "Opening DSP Module...",
+    "Opening Encoder Module...",
+    "Processing audio data...",
+    "Closing Encoder Module...",
+    "Error opening Encoder Module!",
+    "Closing DSP Module",
+    "Closing source file...",
+    "Error deleting file \"%s\"",
+    "Source file \"%s\" deleted.",
+    "Error opening source file!",
+    "File complete.\n",
+    "Invalid stream format.",
+    "Error opening DSP Module!",
+    "DSP Module error.",
+    "Error writing to Encoder Module!",
+    "Total encoding time: %s",
+    "Current track: %s\nTime: %s",
+    "General: %0.1f%%, ETA: %s\nRemaining: %d files.",
+    "Current track: %s (%0.1f%%), ETA: %s\nFile name: %s",
+    "Level: %sdB\nPeak: %sdB",
+    "%s - %0.1f%% (ETA: %s) Remaining: %d files.",
+    "%s - Paused",
+};
+
+class RealClock : public EngineClock {
+public:
+    int Now() override { return (int)time(nullptr); }
+    void Sleep(int ms) override { ::Sleep((DWORD)ms); }
+};
+
+void* HeapAllocate(size_t bytes) { return HeapAlloc(GetProcessHeap(), 0, bytes); }
+
+void FormatDb(char* buf, size_t size, double value)
+{
+    if (value > 0.0)
+        snprintf(buf, size, "%02.1f", 20.0 * log10(value));
+    else
+        snprintf(buf, size, "-inf");
+}
+
+}  // namespace
+
+void* (*g_engineAlloc)(size_t bytes) = HeapAllocate;
+
+const char* EngineDefaultText(int id) { return id >= 0 && id < EngineTextCount ? kTexts[id] : ""; }
+
+EngineClock* SystemClock()
+{
+    static RealClock clock;
+    return &clock;
+}
+
+void EngineContextInit(EngineContext* ctx)
+{
+    memset(ctx, 0, sizeof(*ctx));
+    ctx->encoderIndex = -1;
+    ctx->captureIndex = -1;
+    for (int i = 0; i < EngineMaxChain; i++)
+        ctx->dspChain[i] = -1;
+}
+
+const char* EngineText(EngineContext* ctx, int id, char* buf, int size)
+{
+    if (size <= 0)
+        return "";
+    buf[0] = 0;
+    if (!ctx->text || ctx->text(id, buf, size) <= 0)
+        lstrcpynA(buf, EngineDefaultText(id), size);
+    return buf;
+}
+
+void EngineLog(EngineContext* ctx, int id, int level, const char* function, int line, ...)
+{
+    if (!LogLevelPasses(level, ctx->logLevel))
+        return;
+    char format[512], text[2048];
+    EngineText(ctx, id, format, sizeof(format));
+    va_list args;
+    va_start(args, line);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    LogMessage("PylPUM", function, line, text, level, ctx->logFile);
+}
+
+bool EngineCheckFormat(EngineContext* ctx, const StreamFormat* fmt, const char* function, int line)
+{
+    if (fmt->channels > 0 && fmt->sampleRate > 0 && fmt->blockAlign > 0 && fmt->avgBytesPerSec > 0)
+        return true;
+    EngineLog(ctx, TxtBadFormat, LogError, function, line);
+    return false;
+}
+
+bool EngineAllocBuffers(EngineStream* s)
+{
+    int align = s->format.blockAlign;
+    int block = (int)((unsigned)s->format.avgBytesPerSec / 10u);
+    block -= block % align;  // whole frames only
+    if (block < align)
+        block = align;
+    s->blockBytes = block;
+    s->outputBytes = s->format.avgBytesPerSec < block ? block : s->format.avgBytesPerSec;
+    s->inputBlock = (char*)g_engineAlloc((size_t)s->blockBytes);
+    s->outputBuffer = s->inputBlock ? (char*)g_engineAlloc((size_t)s->outputBytes) : nullptr;
+    if (!s->inputBlock || !s->outputBuffer) {
+        EngineFreeBuffers(s);
+        return false;
+    }
+    return true;
+}
+
+void EngineFreeBuffers(EngineStream* s)
+{
+    if (s->inputBlock)
+        HeapFree(GetProcessHeap(), 0, s->inputBlock);
+    if (s->outputBuffer)
+        HeapFree(GetProcessHeap(), 0, s->outputBuffer);
+    s->inputBlock = s->outputBuffer = nullptr;
+}
+
+static IVqProModule* ChainModule(EngineContext* ctx, int position)
+{
+    int slot = ctx->dspChain[position];
+    if (slot < 0 || slot >= EngineMaxModules || !ctx->modules.dsps)
+        return nullptr;
+    return ctx->modules.dsps[slot];
+}
+
+bool EngineOpenDsps(EngineContext* ctx, EngineStream* s, int openLogLevel, const char* function, int line)
+{
+    bool ok = true;
+    for (int i = 0; i < EngineMaxChain; i++) {
+        s->dsp[i] = nullptr;
+        if (ctx->dspChain[i] < 0)
+            break;
+        IVqProModule* m = ChainModule(ctx, i);
+        if (!m) {
+            ok = false;
+            break;
+        }
+        EngineLog(ctx, TxtOpeningDsp, openLogLevel, function, line);
+        char section[300];
+        snprintf(section, sizeof(section), VQ_DSP_SECTION_FORMAT, VQ_HOST_SECTION, i + 1);
+        s->dsp[i] = m->dsp.Open(&s->format, section);
+        if (!s->dsp[i]) {
+            EngineLog(ctx, TxtDspOpenError, LogError, function, line);
+            ok = false;
+            break;
+        }
+    }
+    return ok;
+}
+
+int EngineRunDsps(EngineContext* ctx, EngineStream* s, int n)
+{
+    if (ctx->dspChain[0] < 0) {
+        memcpy(s->outputBuffer, s->inputBlock, (size_t)n);
+        return n;
+    }
+    for (int i = 0; i < EngineMaxChain && ctx->dspChain[i] >= 0; i++) {
+        IVqProModule* m = ChainModule(ctx, i);
+        if (!m || !s->dsp[i])
+            return -1;
+        short* pins[2] = {(short*)s->inputBlock, nullptr};
+        short* out = (short*)s->outputBuffer;
+        int produced = m->dsp.Process(pins, &out, n, &s->format, s->dsp[i]);
+        // The output goes back over the input block: it may not outgrow it.
+        if (produced < 0 || produced > n)
+            return -1;
+        n = produced;
+        memcpy(s->inputBlock, s->outputBuffer, (size_t)n);
+    }
+    return n;
+}
+
+void EngineCloseDsps(EngineContext* ctx, EngineStream* s, const char* function, int line)
+{
+    for (int i = 0; i < EngineMaxChain; i++) {
+        if (!s->dsp[i])
+            continue;
+        EngineLog(ctx, TxtClosingDsp, LogDebug, function, line);
+        IVqProModule* m = ChainModule(ctx, i);
+        if (m)
+            m->dsp.Close(s->dsp[i]);
+        s->dsp[i] = nullptr;
+    }
+}
+
+void EngineShowLevel(EngineContext* ctx, EngineStream* s, int n)
+{
+    double peak = ComputePeak(s->outputBuffer, (unsigned)n, &s->format);
+    if (peak > s->highestPeak)
+        s->highestPeak = peak;
+    ctx->sink->SetBarPos(EngineProgressSink::BarLevel, (int)(peak * 100));
+    char format[256], level[32], highest[32], text[512];
+    FormatDb(level, sizeof(level), peak);
+    FormatDb(highest, sizeof(highest), s->highestPeak);
+    snprintf(text, sizeof(text), EngineText(ctx, TxtLevel, format, sizeof(format)), level, highest);
+    ctx->sink->SetText(EngineProgressSink::TextLevel, text);
+}
+
+double ComputePeak(const char* data, unsigned bytes, const StreamFormat* fmt)
+{
+    if (!data || !fmt || fmt->blockAlign <= 0 || fmt->channels <= 0)
+        return 0.0;
+    unsigned frames = bytes / (unsigned)fmt->blockAlign;
+    unsigned samples = frames * (unsigned)fmt->channels;
+    const unsigned char* p = (const unsigned char*)data;
+    double peak = 0.0;
+    switch (fmt->bitsPerSample) {
+    case 8:
+        if (samples > bytes) samples = bytes;
+        for (unsigned i = 0; i < samples; i++)
+            peak = fmax(peak, fabs(((int)p[i] - 128) / 128.0));
+        break;
+    case 16:
+        if (samples > bytes / 2) samples = bytes / 2;
+        for (unsigned i = 0; i < samples; i++) {
+            int16_t v;
+            memcpy(&v, p + 2 * i, 2);
+            peak = fmax(peak, fabs(v / 32768.0));
+        }
+        break;
+    case 24:
+        if (samples > bytes / 3) samples = bytes / 3;
+        for (unsigned i = 0; i < samples; i++) {
+            int32_t v = (int32_t)((uint32_t)p[3 * i] << 8 | (uint32_t)p[3 * i + 1] << 16 | (uint32_t)p[3 * i + 2] << 24);
+            peak = fmax(peak, fabs((double)v / 2147483648.0));
+        }
+        break;
+    case 32:
+        if (samples > bytes / 4) samples = bytes / 4;
+        for (unsigned i = 0; i < samples; i++) {
+            float v;
+            memcpy(&v, p + 4 * i, 4);
+            if (!isnan(v))
+                peak = fmax(peak, fabs((double)v));
+        }
+        break;
+    default: return 0.0;
+    }
+    return peak;
+}
+
+double ComputeRms(const char* data, unsigned bytes, const StreamFormat* fmt)
+{
+    if (!data || !fmt || fmt->blockAlign <= 0 || fmt->channels <= 0)
+        return 0.0;
+    unsigned frames = bytes / (unsigned)fmt->blockAlign;
+    unsigned samples = frames * (unsigned)fmt->channels;
+    const unsigned char* p = (const unsigned char*)data;
+    double sum = 0.0;
+    switch (fmt->bitsPerSample) {
+    case 8:
+        if (samples > bytes) samples = bytes;
+        for (unsigned i = 0; i < samples; i++) {
+            double s = ((int)p[i] - 128) / 128.0;
+            sum += s * s;
+        }
+        break;
+    case 16:
+        if (samples > bytes / 2) samples = bytes / 2;
+        for (unsigned i = 0; i < samples; i++) {
+            int16_t v;
+            memcpy(&v, p + 2 * i, 2);
+            double s = v / 32768.0;
+            sum += s * s;
+        }
+        break;
+    default: return 0.0;
+    }
+    return samples ? sqrt(sum / samples) : 0.0;
+}

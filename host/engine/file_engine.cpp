@@ -1,0 +1,287 @@
+// File batch engine: converts the listed files one after another through the
+// owning input module, the DSP chain and the chosen encoder.
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+#include "engine.h"
+#include "pyl_comlib.h"
+#include "vq_log.h"
+
+namespace {
+
+const char kFn[] = "ProccessFiles";
+const char kTimeFormat[] = "%00h:%00m:%00s";
+
+IVqProModule* FindInput(EngineContext* ctx, const char* path)
+{
+    if (!ctx->modules.inputs)
+        return nullptr;
+    for (int i = 0; i < EngineMaxModules; i++) {
+        IVqProModule* m = ctx->modules.inputs[i];
+        if (m && m->input.IsOurFile && m->input.IsOurFile(path))
+            return m;
+    }
+    return nullptr;
+}
+
+int ClampToInt(double v)
+{
+    if (!(v > 0.0))
+        return 0;
+    return v >= (double)INT_MAX ? INT_MAX : (int)v;
+}
+
+double Percent(double done, double total) { return total > 0.0 ? done * 100.0 / total : 0.0; }
+
+bool Stopped(EngineContext* ctx) { return ctx->stopFlag && ctx->stopFlag->load() != 0; }
+bool Paused(EngineContext* ctx) { return ctx->pauseFlag && ctx->pauseFlag->load() != 0; }
+
+class Runner {
+public:
+    explicit Runner(EngineContext* c) : ctx(c), clock(c->clock ? c->clock : SystemClock()) {}
+
+    int Run();
+
+private:
+    double Prescan();
+    // Converts one file; false when the thread must end at once (no memory).
+    bool ConvertFile(const char* path, int remaining);
+    void ShowProgress(const char* path, double pos, double duration, int fileStart, int remaining);
+
+    EngineContext* ctx;
+    EngineClock* clock;
+    IVqProModule* encoder = nullptr;
+    double total = 0.0;
+    double processed = 0.0;
+    int batchStart = 0;
+};
+
+double Runner::Prescan()
+{
+    double sum = 0.0;
+    char path[EnginePathChars];
+    TrackInfo info;
+    int rows = ctx->files->Count();
+    for (int row = 0; row < rows && !Stopped(ctx); row++) {
+        if (!ctx->files->PathAt(row, path, sizeof(path)))
+            continue;
+        IVqProModule* m = FindInput(ctx, path);
+        if (!m)
+            continue;
+        memset(&info, 0, sizeof(info));
+        // A path that does not fit the record is not cut: its duration stays unknown.
+        if (strlen(path) < EngineTagPathChars) {
+            lstrcpynA(info.path, path, EngineTagPathChars);
+            if (m->input.GetTagEx && m->input.GetTagEx(&info) && info.duration > 0.0)
+                sum += info.duration;
+        }
+        char format[256], timeText[64], text[EnginePathChars + 128];
+        FormatTime(timeText, sizeof(timeText), kTimeFormat, sum);
+        snprintf(text, sizeof(text), EngineText(ctx, TxtTotalTime, format, sizeof(format)), timeText);
+        ctx->sink->SetText(EngineProgressSink::TextGeneral, text);
+        FormatTime(timeText, sizeof(timeText), kTimeFormat, info.duration > 0.0 ? info.duration : 0.0);
+        snprintf(text, sizeof(text), EngineText(ctx, TxtPrescanTrack, format, sizeof(format)), path, timeText);
+        ctx->sink->SetText(EngineProgressSink::TextTrack, text);
+    }
+    return sum;
+}
+
+void Runner::ShowProgress(const char* path, double pos, double duration, int fileStart, int remaining)
+{
+    char format[256], etaText[64], posText[64], text[EnginePathChars + 256];
+    double overall = processed + pos;
+    ctx->sink->SetBarPos(EngineProgressSink::BarGeneral, ClampToInt(overall));
+    double overallEta = ETA(overall, total, batchStart);
+    FormatTime(etaText, sizeof(etaText), kTimeFormat, overallEta);
+    double overallPercent = Percent(overall, total);
+    snprintf(text, sizeof(text), EngineText(ctx, TxtGeneralProgress, format, sizeof(format)), overallPercent, etaText,
+             remaining);
+    ctx->sink->SetText(EngineProgressSink::TextGeneral, text);
+    char titleFormat[256], title[512];
+    snprintf(title, sizeof(title), EngineText(ctx, TxtTitleProgress, titleFormat, sizeof(titleFormat)),
+             ctx->displayName ? ctx->displayName : "", overallPercent, etaText, remaining);
+
+    ctx->sink->SetBarPos(EngineProgressSink::BarTrack, ClampToInt(pos * 1000.0));
+    double trackEta = ETA(pos, duration, fileStart);
+    FormatTime(posText, sizeof(posText), kTimeFormat, pos);
+    FormatTime(etaText, sizeof(etaText), kTimeFormat, trackEta);
+    snprintf(text, sizeof(text), EngineText(ctx, TxtTrackProgress, format, sizeof(format)), posText,
+             Percent(pos, duration), etaText, path);
+    ctx->sink->SetText(EngineProgressSink::TextTrack, text);
+    ctx->sink->SetTitle(title);
+}
+
+bool Runner::ConvertFile(const char* path, int remaining)
+{
+    EngineLog(ctx, TxtEncoding, LogInfo, kFn, 594, path);
+    IVqProModule* input = FindInput(ctx, path);
+    if (!input) {
+        if (ctx->actions)
+            ctx->actions->FileFinished(path, false);
+        return true;
+    }
+    EngineLog(ctx, TxtOpeningSource, LogDebug, kFn, 608);
+    void* stream = input->input.Open(path, nullptr);
+    if (!stream) {
+        EngineLog(ctx, TxtSourceOpenError, LogError, kFn, 830);
+        if (ctx->actions)
+            ctx->actions->FileFinished(path, false);
+        return true;
+    }
+    EngineStream s;
+    memset(&s, 0, sizeof(s));
+    bool success = true;
+    input->input.GetPcmFormat(&s.format, stream);
+    if (!EngineCheckFormat(ctx, &s.format, kFn, 612)) {
+        EngineLog(ctx, TxtClosingSource, LogDebug, kFn, 806);
+        input->input.Close(stream);
+        if (ctx->actions)
+            ctx->actions->FileFinished(path, false);
+        return true;
+    }
+    if (!EngineAllocBuffers(&s)) {
+        EngineLog(ctx, TxtAllocError, LogError, kFn, 634);
+        EngineLog(ctx, TxtClosingSource, LogDebug, kFn, 806);
+        input->input.Close(stream);
+        return false;
+    }
+    if (!EngineOpenDsps(ctx, &s, LogDebug, kFn, 655))
+        success = false;
+
+    TrackInfo info;
+    memset(&info, 0, sizeof(info));
+    if (input->input.GetTag)
+        input->input.GetTag(&info, stream);
+    double duration = info.duration > 0.0 ? info.duration : 0.0;
+    ctx->sink->SetBarRange(EngineProgressSink::BarTrack, ClampToInt(duration * 1000.0));
+
+    void* out = nullptr;
+    uint64_t written = 0;
+    int closed = 0;
+    if (success) {
+        EngineLog(ctx, TxtOpeningEncoder, LogDebug, kFn, 672);
+        out = encoder->encoder.Open(&info, &s.format, VQ_HOST_SECTION);
+        if (!out) {
+            success = false;
+            EngineLog(ctx, TxtEncoderOpenError, LogError, kFn, 789);
+        }
+    }
+    if (out) {
+        EngineLog(ctx, TxtProcessing, LogDebug, kFn, 682);
+        int fileStart = clock->Now();
+        s.highestPeak = 0.0;
+        for (;;) {
+            if (Paused(ctx)) {
+                char format[128], title[512];
+                snprintf(title, sizeof(title), EngineText(ctx, TxtTitlePaused, format, sizeof(format)),
+                         ctx->displayName ? ctx->displayName : "");
+                ctx->sink->SetTitle(title);
+                while (Paused(ctx) && !Stopped(ctx))
+                    clock->Sleep(50);
+            }
+            int n = input->input.Read(s.inputBlock, s.blockBytes, stream);
+            if (n < 1)
+                break;
+            if (n > s.blockBytes)
+                n = s.blockBytes;
+            n = EngineRunDsps(ctx, &s, n);
+            if (n < 0) {
+                EngineLog(ctx, TxtDspError, LogError, kFn, 700);
+                success = false;
+                break;
+            }
+            if (Stopped(ctx)) {
+                success = false;
+                break;
+            }
+            double pos = input->input.GetTime(0, stream);
+            if (!(pos >= 0.0))
+                pos = 0.0;
+            ShowProgress(path, pos, duration, fileStart, remaining);
+            EngineShowLevel(ctx, &s, n);
+            if (n == 0)
+                continue;
+            int w = encoder->encoder.Write(s.outputBuffer, n, out);
+            if (w < 0) {
+                EngineLog(ctx, TxtWriteError, LogError, kFn, 770);
+                success = false;
+                break;
+            }
+            written += (uint64_t)w;
+        }
+        EngineLog(ctx, TxtClosingEncoder, LogDebug, kFn, 780);
+        closed = encoder->encoder.Close(out);
+    }
+    EngineCloseDsps(ctx, &s, kFn, 798);
+    EngineLog(ctx, TxtClosingSource, LogDebug, kFn, 806);
+    input->input.Close(stream);
+    EngineFreeBuffers(&s);
+
+    // Only a track that was really converted may lose its source.
+    bool converted = success && written > 0 && closed > 0 && !Stopped(ctx);
+    if (ctx->actions)
+        ctx->actions->FileFinished(path, converted);
+    if (converted && ctx->actions && ctx->actions->DeleteOriginals()) {
+        if (DeleteFileA(path))
+            EngineLog(ctx, TxtDeleted, LogInfo, kFn, 820, path);
+        else if (LogLevelPasses(LogError, ctx->logLevel)) {
+            char format[256], text[EnginePathChars + 256];
+            snprintf(text, sizeof(text), EngineText(ctx, TxtDeleteError, format, sizeof(format)), path);
+            LogSystemError("PylPUM", kFn, 815, text, ctx->logFile);
+        }
+    }
+    processed += duration;
+    return true;
+}
+
+int Runner::Run()
+{
+    IVqProModule* enc = nullptr;
+    if (ctx->encoderIndex >= 0 && ctx->encoderIndex < EngineMaxModules && ctx->modules.encoders)
+        enc = ctx->modules.encoders[ctx->encoderIndex];
+    if (!enc) {
+        ctx->sink->EnableNavigation();
+        return -1;
+    }
+    encoder = enc;
+    if (ctx->actions)
+        ctx->actions->RebuildDspChain(ctx->dspChain);
+    SetThreadPriority(GetCurrentThread(), ctx->actions ? ctx->actions->ThreadPriority() : THREAD_PRIORITY_NORMAL);
+
+    total = Prescan();
+    ctx->sink->EnablePause(true);
+    ctx->sink->SetBarRange(EngineProgressSink::BarGeneral, ClampToInt(total));
+    ctx->sink->SetBarRange(EngineProgressSink::BarLevel, 100);
+    processed = 0.0;
+    batchStart = clock->Now();
+    if (Stopped(ctx))
+        return 0;
+
+    char path[EnginePathChars];
+    while (ctx->files->TakeFirst(path, sizeof(path))) {
+        int remaining = ctx->files->Count();
+        if (!ConvertFile(path, remaining)) {
+            // No memory for the buffers: the run ends without "When done".
+            ctx->sink->EnableNavigation();
+            return 0;
+        }
+        EngineLog(ctx, TxtFileComplete, LogDebug, kFn, 837);
+        if (Stopped(ctx))
+            return 0;
+    }
+    if (!Stopped(ctx) && ctx->actions)
+        ctx->actions->WhenDone();
+    return 0;
+}
+
+}  // namespace
+
+int ProccessFiles(EngineContext* ctx)
+{
+    if (!ctx || !ctx->files || !ctx->sink)
+        return -1;
+    Runner runner(ctx);
+    return runner.Run();
+}
+
+DWORD WINAPI ProccessFilesThread(LPVOID context) { return (DWORD)ProccessFiles((EngineContext*)context); }

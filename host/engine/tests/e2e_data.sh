@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# e2e_data.sh DIR: sources for the end-to-end batch (an MP3 and a WAV) and an
+# empty output folder that the Windows test fills and e2e_check.py reads.
+set -eu
+dir=$1
+rm -rf "$dir"
+mkdir -p "$dir/src" "$dir/out"
+# 4 s of a stereo chord with a slow sweep: enough structure to align decodes.
+sox -n -r 44100 -c 2 -b 16 "$dir/chord.wav" synth 4 sine 220-880 sine 330 remix 1 2 gain -6
+lame --quiet -b 192 "$dir/chord.wav" "$dir/src/song_mp3.mp3"
+rm "$dir/chord.wav"
+# 3 s mono 22050 Hz 16-bit tone, written as plain PCM WAV.
+sox -n -r 22050 -c 1 -b 16 "$dir/src/voice_wav.wav" synth 3 sine 440 gain -3

@@ -1,0 +1,124 @@
+// End to end: the real modules folder (input modules, WAV encoder) converts an
+// MP3 and a WAV; e2e_check.py then reads the results back with other tools.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+#include <string>
+#include <vector>
+#include "engine.h"
+#include "module_loader.h"
+#include "test_support.h"
+
+namespace {
+
+class NullSink : public EngineProgressSink {
+public:
+    void SetBarRange(Bar, int) override {}
+    void SetBarPos(Bar, int) override {}
+    void SetText(Text, const char*) override {}
+    void SetTitle(const char*) override {}
+    void EnablePause(bool) override {}
+    void EnableNavigation() override {}
+};
+
+class Actions : public EngineActions {
+public:
+    std::vector<std::string> converted, failed;
+    void FileFinished(const char* path, bool ok) override { (ok ? converted : failed).push_back(path); }
+};
+
+uint32_t Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
+uint16_t Le16(const unsigned char* p) { return (uint16_t)(p[0] | p[1] << 8); }
+
+bool SetText(IVqProModule* m, int index, const std::string& value)
+{
+    SettingRecord r;
+    if (m->h.GetSetting(&r, index, VQ_HOST_SECTION, nullptr) != (int)SettingType::Text) return false;
+    memset(r.currentValue, 0, sizeof(r.currentValue));
+    strcpy((char*)r.currentValue, value.c_str());
+    return m->h.SetSetting(&r, index, VQ_HOST_SECTION, nullptr) >= 0;
+}
+
+TEST(EndToEnd, Mp3AndWavBatchConvertsWithTheRealModules)
+{
+    std::string mods = vqtest::ModulesDir();
+    bool mp3 = vqtest::FileExists(mods + "\\in_strata.dll"), wav = vqtest::FileExists(mods + "\\in_linear.dll");
+    if (!mp3 && !wav)
+        GTEST_SKIP() << "in_strata.dll and in_linear.dll are not built yet";
+    ASSERT_TRUE(vqtest::FileExists(mods + "\\enc_linear.dll"));
+
+    std::string data = vqtest::TestDataDir() + "\\engine_e2e";
+    std::string tmp = vqtest::MakeTempDir("e2e"), modCopy = tmp + "\\modules", src = tmp + "\\src";
+    CreateDirectoryA(modCopy.c_str(), nullptr);
+    CreateDirectoryA(src.c_str(), nullptr);
+    vqtest::CopyInto(mods + "\\enc_linear.dll", modCopy);
+    if (mp3) vqtest::CopyInto(mods + "\\in_strata.dll", modCopy);
+    if (wav) vqtest::CopyInto(mods + "\\in_linear.dll", modCopy);
+
+    std::string log = tmp + "\\e2e.log";
+    int level = 15;
+    static IVqProModule *inputs[32], *encoders[32], *captures[32], *dsps[32];
+    EXPECT_EQ((mp3 ? 1 : 0) + (wav ? 1 : 0), LoadModules(modCopy.c_str(), KindInput, inputs, log.c_str(), &level));
+    ASSERT_EQ(1, LoadModules(modCopy.c_str(), KindEncoder, encoders, log.c_str(), &level));
+    std::string out = data + "\\out";
+    ASSERT_TRUE(SetText(encoders[0], 0, out));
+    ASSERT_TRUE(SetText(encoders[0], 1, "%f.wav"));
+
+    struct Source {
+        const char* name;
+        int channels, rate;
+    };
+    std::vector<Source> sources;
+    if (mp3) sources.push_back({"song_mp3.mp3", 2, 44100});
+    if (wav) sources.push_back({"voice_wav.wav", 1, 22050});
+    SortedFileRows rows;
+    for (auto& s : sources) {
+        std::string path = vqtest::CopyInto(data + "\\src\\" + s.name, src);
+        ASSERT_TRUE(rows.Add(path.c_str()));
+    }
+    NullSink sink;
+    Actions actions;
+    std::atomic<int> stop{0}, pause{0};
+    EngineContext ctx;
+    EngineContextInit(&ctx);
+    ctx.modules = {inputs, encoders, captures, dsps};
+    ctx.encoderIndex = 0;
+    ctx.files = &rows;
+    ctx.sink = &sink;
+    ctx.actions = &actions;
+    ctx.stopFlag = &stop;
+    ctx.pauseFlag = &pause;
+    ctx.logFile = log.c_str();
+    ctx.logLevel = &level;
+    EXPECT_EQ(0, ProccessFiles(&ctx));
+    UnloadModules(inputs);
+    UnloadModules(encoders);
+    EXPECT_EQ(sources.size(), actions.converted.size());
+    EXPECT_TRUE(actions.failed.empty()) << vqtest::ReadText(log);
+
+    // The Unix side of the data folder, for the check script's manifest.
+    std::string unixData = getenv("VQ_E2E_DATA") ? getenv("VQ_E2E_DATA") : "";
+    std::string manifest;
+    for (auto& s : sources) {
+        std::string base(s.name, (size_t)(strrchr(s.name, '.') - s.name));
+        std::vector<unsigned char> f;
+        ASSERT_TRUE(vqtest::ReadFile(out + "\\" + base + ".wav", f)) << base;
+        ASSERT_GE(f.size(), 68u);
+        EXPECT_EQ(0, memcmp(&f[0], "RIFF", 4));
+        EXPECT_EQ(f.size() - 8, Le32(&f[4]));
+        EXPECT_EQ(0xFFFE, Le16(&f[20]));
+        EXPECT_EQ(s.channels, Le16(&f[22]));
+        EXPECT_EQ((uint32_t)s.rate, Le32(&f[24]));
+        EXPECT_EQ(16, Le16(&f[34]));
+        EXPECT_GT(Le32(&f[64]), (uint32_t)s.rate);  // more than half a second of audio
+        char line[1024];
+        snprintf(line, sizeof(line), "%s/src/%s\t%s/out/%s.wav\t%d\t%d\t16\n", unixData.c_str(), s.name,
+                 unixData.c_str(), base.c_str(), s.channels, s.rate);
+        manifest += line;
+    }
+    ASSERT_TRUE(vqtest::WriteFile(out + "\\manifest.txt", manifest.data(), manifest.size()));
+    vqtest::RemoveTree(tmp);
+}
+
+}  // namespace

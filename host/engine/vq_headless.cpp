@@ -1,0 +1,168 @@
+// Command-line driver of the file batch engine: loads the modules folder and
+// converts the files named on the command line (in ascending path order).
+//
+// vq_headless [--modules DIR] [--encoder ID] [--dsp ID[:ID...]] [--out DIR]
+//             [--pattern TEXT] [--delete] [--log FILE] [--level N] [--time] FILE...
+#include <windows.h>
+#include <psapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+#include <vector>
+#include "engine.h"
+#include "module_loader.h"
+
+namespace {
+
+class QuietSink : public EngineProgressSink {
+public:
+    void SetBarRange(Bar, int) override {}
+    void SetBarPos(Bar, int) override {}
+    void SetText(Text, const char*) override {}
+    void SetTitle(const char*) override {}
+    void EnablePause(bool) override {}
+    void EnableNavigation() override {}
+};
+
+class DriverActions : public EngineActions {
+public:
+    bool deleteOriginals = false;
+    int converted = 0, failed = 0;
+    bool DeleteOriginals() override { return deleteOriginals; }
+    void FileFinished(const char* path, bool ok) override
+    {
+        (ok ? converted : failed)++;
+        printf("%s: %s\n", ok ? "converted" : "FAILED", path);
+    }
+};
+
+int FindById(IVqProModule* table[32], int id)
+{
+    for (int i = 0; i < 32; i++)
+        if (table[i] && table[i]->h.Id == id)
+            return i;
+    return -1;
+}
+
+bool SetTextSetting(IVqProModule* m, int index, const char* value)
+{
+    SettingRecord rec;
+    if (m->h.GetSetting(&rec, index, VQ_HOST_SECTION, nullptr) != (int)SettingType::Text)
+        return false;
+    memset(rec.currentValue, 0, sizeof(rec.currentValue));
+    if (strlen(value) >= sizeof(rec.currentValue))
+        return false;
+    strcpy((char*)rec.currentValue, value);
+    return m->h.SetSetting(&rec, index, VQ_HOST_SECTION, nullptr) >= 0;
+}
+
+int Usage()
+{
+    fprintf(stderr, "usage: vq_headless [--modules DIR] [--encoder ID] [--dsp ID[:ID...]] [--out DIR]\n"
+                    "                   [--pattern TEXT] [--delete] [--log FILE] [--level N] [--time] FILE...\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string modulesDir, outDir, pattern, dspIds, logFile = "vq_headless.log";
+    int encoderId = 1, logLevel = 15;
+    bool timing = false;
+    DriverActions actions;
+    SortedFileRows files;
+    bool anyFile = false;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (a == "--modules" && hasValue) modulesDir = argv[++i];
+        else if (a == "--encoder" && hasValue) encoderId = atoi(argv[++i]);
+        else if (a == "--dsp" && hasValue) dspIds = argv[++i];
+        else if (a == "--out" && hasValue) outDir = argv[++i];
+        else if (a == "--pattern" && hasValue) pattern = argv[++i];
+        else if (a == "--log" && hasValue) logFile = argv[++i];
+        else if (a == "--level" && hasValue) logLevel = atoi(argv[++i]);
+        else if (a == "--delete") actions.deleteOriginals = true;
+        else if (a == "--time") timing = true;
+        else if (a.size() > 1 && a[0] == '-' && a[1] == '-') return Usage();
+        else if (!files.Add(a.c_str())) {
+            fprintf(stderr, "path refused (too long for a track record): %s\n", a.c_str());
+            return 2;
+        } else anyFile = true;
+    }
+    if (!anyFile)
+        return Usage();
+
+    char logPath[MAX_PATH];
+    GetFullPathNameA(logFile.c_str(), sizeof(logPath), logPath, nullptr);
+    static IVqProModule *inputs[32], *encoders[32], *captures[32], *dsps[32];
+    const char* folder = modulesDir.empty() ? nullptr : modulesDir.c_str();
+    LoadModules(folder, KindInput, inputs, logPath, &logLevel);
+    LoadModules(folder, KindEncoder, encoders, logPath, &logLevel);
+    LoadModules(folder, KindCapture, captures, logPath, &logLevel);
+    LoadModules(folder, KindDsp, dsps, logPath, &logLevel);
+
+    EngineContext ctx;
+    EngineContextInit(&ctx);
+    ctx.modules = {inputs, encoders, captures, dsps};
+    ctx.encoderIndex = FindById(encoders, encoderId);
+    int rc = 0;
+    if (ctx.encoderIndex < 0) {
+        fprintf(stderr, "no encoder module with id %d\n", encoderId);
+        rc = 3;
+    }
+    int positions = 0;
+    for (size_t start = 0; rc == 0 && !dspIds.empty() && start <= dspIds.size();) {
+        size_t end = dspIds.find(':', start);
+        if (end == std::string::npos) end = dspIds.size();
+        int slot = FindById(dsps, atoi(dspIds.substr(start, end - start).c_str()));
+        if (slot < 0 || positions >= EngineMaxChain) {
+            fprintf(stderr, "unknown DSP module in \"%s\"\n", dspIds.c_str());
+            rc = 3;
+        } else ctx.dspChain[positions++] = slot;
+        start = end + 1;
+    }
+    if (rc == 0) {
+        IVqProModule* enc = encoders[ctx.encoderIndex];
+        if ((!outDir.empty() && !SetTextSetting(enc, 0, outDir.c_str())) ||
+            (!pattern.empty() && !SetTextSetting(enc, 1, pattern.c_str()))) {
+            fprintf(stderr, "cannot set the encoder's output settings\n");
+            rc = 3;
+        }
+    }
+    if (rc == 0) {
+        QuietSink sink;
+        std::atomic<int> stopFlag{0}, pauseFlag{0};
+        ctx.files = &files;
+        ctx.sink = &sink;
+        ctx.actions = &actions;
+        ctx.stopFlag = &stopFlag;
+        ctx.pauseFlag = &pauseFlag;
+        ctx.displayName = "PylSoft Batch Converter";
+        ctx.logFile = logPath;
+        ctx.logLevel = &logLevel;
+        LARGE_INTEGER freq, t0, t1;
+        QueryPerformanceFrequency(&freq);
+        QueryPerformanceCounter(&t0);
+        ProccessFiles(&ctx);
+        QueryPerformanceCounter(&t1);
+        if (timing) {
+            PROCESS_MEMORY_COUNTERS pmc;
+            memset(&pmc, 0, sizeof(pmc));
+            pmc.cb = sizeof(pmc);
+            GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
+            printf("engine-seconds %.3f peak-working-set-kb %lu peak-pagefile-kb %lu\n",
+                   (double)(t1.QuadPart - t0.QuadPart) / (double)freq.QuadPart,
+                   (unsigned long)(pmc.PeakWorkingSetSize / 1024), (unsigned long)(pmc.PeakPagefileUsage / 1024));
+        }
+        rc = actions.failed ? 1 : 0;
+    }
+    UnloadModules(inputs);
+    UnloadModules(encoders);
+    UnloadModules(captures);
+    UnloadModules(dsps);
+    fflush(stdout);
+    return rc;
+}

@@ -1,0 +1,110 @@
+// Expander: below the threshold the level is lowered further by the ratio,
+// down to silence; the signal keys itself.
+#include "dynamics.h"
+
+namespace {
+
+enum { Gain, Threshold, Ratio, Attack, Hold, Release, Makeup, StereoTie, LookAhead, SettingCount };
+
+struct LowgateInstance : DspInstance {
+    Dynamics dyn;
+};
+
+void BuildTemplate(SettingRecord* t)
+{
+    const EditorKind s = EditorKind::Slider;
+    DspMakeRange(t[Gain], "Gain", "The Gain control is used to adjust incoming signal level.", "dB", 0.1, s, -60,
+                 32, 0);
+    DspMakeRange(t[Threshold], "Threshold",
+                 "The Threshold control determines the audio level above which Gain Increase occurs.", "dB", 0.1, s,
+                 -96, -0.1, -3);
+    DspMakeRange(t[Ratio], "Ratio",
+                 "This control determines the ratio of change in output level to changes in input level for "
+                 "signals below threshold.",
+                 "", 0.01, s, 1, 100, 2);
+    DspMakeRange(t[Attack], "Attack time",
+                 "The Attack time is the amount of time that the expander takes to restore the gain to normal "
+                 "after threshold has been reached.",
+                 "ms", 0.1, s, 0.2, 50, 2);
+    DspMakeRange(t[Hold], "Hold time",
+                 "This control determines the time the expander holds the gain after a signal has reached the "
+                 "Threshold",
+                 "ms", 0.1, s, 0.2, 1000, 3);
+    DspMakeRange(t[Release], "Release time",
+                 "The Release control determines the time required to atenuate the output after the input signal "
+                 "has fallen below threshold level.",
+                 "ms", 10, s, 100, 5000, 350);
+    DspMakeRange(t[Makeup], "Makeup Gain",
+                 "The Makeup Gain control determines the gain of the output stage of the expander", "dB", 0.1, s,
+                 -60, 32, 0);
+    DspMakeSwitch(t[StereoTie], "Stereo tie",
+                  "This switch allows for Gain changes on a multichannel signal with no degradation of the stereo "
+                  "image.",
+                  0);
+    DspMakeRange(t[LookAhead], "Look ahead",
+                 "The Look ahead delay gives a better and more precise expansion performance preprocessing the "
+                 "input signal.",
+                 "ms", 0.1, s, 0.5, 20, 2);
+}
+
+unsigned Rate(const DspInstance* inst) { return (unsigned)inst->format.sampleRate; }
+
+bool Apply(DspInstance* base, int index)
+{
+    LowgateInstance* inst = static_cast<LowgateInstance*>(base);
+    Dynamics& d = inst->dyn;
+    double v = DspSettingDouble(inst, index);
+    switch (index) {
+    case Gain: d.gain = DspDbToGain(v); break;
+    case Threshold: d.threshold = DspDbToGain(v); break;
+    case Ratio: d.invRatio = 1.0 / v; break;
+    case Attack: d.attackCoef = DspTimeCoef(v, Rate(inst)); break;
+    case Hold: d.holdSamples = DspHoldSamples(v, Rate(inst)); break;
+    case Release: d.releaseCoef = DspTimeCoef(v, Rate(inst)); break;
+    case Makeup: d.makeupGain = DspDbToGain(v); break;
+    case LookAhead:
+        if (!DspSetLookAhead(d, DspLookAheadFrames(Rate(inst), v), inst->format.channels)) return false;
+        inst->active = d.lookAheadFrames >= 1;
+        break;
+    }
+    return true;
+}
+
+DspOpenResult Open(DspInstance* base)
+{
+    LowgateInstance* inst = static_cast<LowgateInstance*>(base);
+    Dynamics& d = inst->dyn;
+    if (!Apply(inst, LookAhead)) return DspOpenResult::OutOfMemory;
+    for (int i : {Gain, Makeup, Threshold, Ratio, Attack, Hold, Release}) Apply(inst, i);
+    for (int j = 0; j < inst->format.channels; ++j) d.envelope[j] = d.threshold;
+    d.holdCounter = d.holdSamples;
+    return DspOpenResult::Ok;
+}
+
+void Process(DspInstance* base, const short* x, const short*, short* y, int frames, const StreamFormat* fmt)
+{
+    LowgateInstance* inst = static_cast<LowgateInstance*>(base);
+    const double T = inst->dyn.threshold, invRatio = inst->dyn.invRatio;
+    // The signal always keys itself; an envelope of 0 gives silence, never 0/0.
+    DspRunDynamics(inst->dyn, x, nullptr, y, frames, fmt->channels, DspSettingInt(inst, StereoTie) != 0,
+                   [T, invRatio](double e) {
+                       if (e >= T) return 1.0;
+                       if (e <= 0.0) return 0.0;
+                       double level = T - (T - e) / invRatio;
+                       return level < 0.0 ? 0.0 : level / e;
+                   });
+}
+
+void Release_(DspInstance* base) { DspFreeLookAhead(static_cast<LowgateInstance*>(base)->dyn); }
+
+}  // namespace
+
+extern const DspModuleDesc g_dspModule = {
+    0x20000045, 4, "PylSoftExpanderDSP", "PylSoft Expander DSP",
+    "PylSoft Expander DSP v2.0.0.69\nDownward expander with look-ahead.",
+    SettingCount, 128, true, 1,
+    false, "Error alocating memory", 15, {147, 209, 232, 241, 254, 548},
+    sizeof(LowgateInstance), BuildTemplate, Open, Apply, nullptr, Process, Release_,
+};
+
+extern "C" IVqProModule* __cdecl GetModuleInterface() { return DspModuleRecord(); }

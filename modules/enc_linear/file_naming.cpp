@@ -1,0 +1,141 @@
+#include "file_naming.h"
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+struct NameBuffer {
+    char* text;
+    size_t length;
+    bool overflow;
+
+    void Append(const char* s, size_t n)
+    {
+        if (overflow)
+            return;
+        if (length + n >= OutputNameBytes) {
+            overflow = true;
+            return;
+        }
+        memcpy(text + length, s, n);
+        length += n;
+        text[length] = 0;
+    }
+    void Append(const char* s) { Append(s, strlen(s)); }
+};
+
+// Tag text as a part of a file name: characters that file names cannot hold,
+// control characters and ".." (a step up a folder) are replaced.
+void AppendCleaned(NameBuffer& out, const char* tag, size_t width)
+{
+    char buf[256];
+    size_t n = 0;
+    for (size_t i = 0; i < width && tag[i] && n < sizeof(buf) - 1; i++) {
+        unsigned char c = (unsigned char)tag[i];
+        char r;
+        switch (c) {
+        case '"': r = '\''; break;
+        case '*': r = '-'; break;
+        case '/': r = '-'; break;
+        case '\\': r = '-'; break;
+        case ':': r = '.'; break;
+        case '<': r = '('; break;
+        case '>': r = ')'; break;
+        case '?': r = '_'; break;
+        case '|': r = '!'; break;
+        default: r = c < 0x20 || c == 0x7F ? '_' : (char)c; break;
+        }
+        if (r == '.' && n > 0 && buf[n - 1] == '.') {
+            buf[n - 1] = '_';
+            continue;
+        }
+        buf[n++] = r;
+    }
+    out.Append(buf, n);
+}
+
+void AppendField(NameBuffer& out, const char* field, size_t width, bool clean)
+{
+    if (clean)
+        AppendCleaned(out, field, width);
+    else
+        out.Append(field, strnlen(field, width));
+}
+
+}  // namespace
+
+int BuildOutputName(char out[OutputNameBytes], const char* pattern, const char* folder, int fileCounter,
+                    const TrackInfo* track, int clean)
+{
+    NameBuffer name{out, 0, false};
+    out[0] = 0;
+    const char* path = track->path;
+    size_t pathLen = strnlen(path, sizeof(track->path));
+    const char* lastSlash = NULL;
+    for (size_t i = 0; i < pathLen; i++)
+        if (path[i] == '\\')
+            lastSlash = path + i;
+    const char* nameStart = lastSlash ? lastSlash + 1 : path;
+    const char* lastDot = NULL;
+    for (const char* p = nameStart; p < path + pathLen; p++)
+        if (*p == '.')
+            lastDot = p;
+
+    if (folder) {
+        name.Append(folder);
+        if (name.length == 0 || out[name.length - 1] != '\\')
+            name.Append("\\");
+    }
+    for (const char* p = pattern ? pattern : ""; *p && !name.overflow; p++) {
+        if (*p != '%') {
+            name.Append(p, 1);
+            continue;
+        }
+        if (!p[1])
+            break;
+        char code = *++p;
+        if (code >= 'A' && code <= 'Z')
+            code = (char)(code - 'A' + 'a');
+        char num[16];
+        switch (code) {
+        case 'a': AppendField(name, track->author, sizeof(track->author), clean); break;
+        case 'b': AppendField(name, track->album, sizeof(track->album), clean); break;
+        case 'g': AppendField(name, track->genre, sizeof(track->genre), clean); break;
+        case 'r': AppendField(name, track->rating, sizeof(track->rating), clean); break;
+        case 't': AppendField(name, track->title, sizeof(track->title), clean); break;
+        case 'c':
+            snprintf(num, sizeof(num), "%03d", fileCounter);
+            name.Append(num);
+            break;
+        case 'n':
+            snprintf(num, sizeof(num), "%02d", track->track);
+            name.Append(num);
+            break;
+        case 'e':
+            if (lastDot)
+                name.Append(lastDot + 1, (size_t)(path + pathLen - (lastDot + 1)));
+            else
+                name.Append(track->format, strnlen(track->format, sizeof(track->format)));
+            break;
+        case 'f':
+            if (!lastSlash)
+                name.Append(path, pathLen);
+            else
+                name.Append(nameStart, (size_t)((lastDot ? lastDot : path + pathLen) - nameStart));
+            break;
+        case 'p':
+            if (lastSlash) {
+                name.length = 0;
+                out[0] = 0;
+                name.Append(path, (size_t)(lastSlash - path));
+            }
+            break;
+        default: break;
+        }
+    }
+    if (name.overflow) {
+        out[0] = 0;
+        return 0;
+    }
+    return 1;
+}

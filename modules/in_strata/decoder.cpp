@@ -1,0 +1,355 @@
+// Decoder thread: reads the file in large chunks, decodes MPEG frames with
+// libmad, dithers them to 16-bit PCM and hands whole blocks to the ring.
+#include <string.h>
+
+#include "in_strata.h"
+
+namespace {
+
+const size_t kInputSize = 200000;
+const size_t kRefillBelow = 50000;
+const DWORD kWaitSlice = 20;  // ms; the events normally end the waits sooner
+
+enum class Outcome { Stopped, EndOfData, Fatal, Seek };
+
+struct Decoder {
+    MpegInstance* inst;
+    unsigned char* input;
+    size_t buffered;
+    bool exhausted;
+    bool seekDone;
+    bool skipInfoFrame;  // the next frame is the Xing/Info frame at audioStart
+    int64_t filePos;
+    int64_t audioEnd;
+    mad_stream stream;
+    mad_frame frame;
+    mad_synth synth;
+    unsigned char packed[1152 * 2 * 2];
+    mad_fixed_t mix[1152];
+    unsigned char* convBuf;
+    size_t convSize;
+};
+
+bool SeekPending(MpegInstance* inst)
+{
+    EnterCriticalSection(&inst->lock);
+    bool pending = inst->seekRequest >= 0;
+    LeaveCriticalSection(&inst->lock);
+    return pending;
+}
+
+// Carries out a pending seek; true when the decoder must restart from the
+// new file position.
+bool TakeSeek(Decoder& d)
+{
+    MpegInstance* inst = d.inst;
+    EnterCriticalSection(&inst->lock);
+    double request = inst->seekRequest;
+    LeaveCriticalSection(&inst->lock);
+    if (request < 0) return false;
+
+    bool moved = false;
+    int64_t target = inst->audioStart;
+    if (inst->duration > 0) {
+        target = inst->audioStart + (int64_t)((double)inst->audioBytes * request / inst->duration);
+        if (target > inst->audioStart + inst->audioBytes) target = inst->audioStart + inst->audioBytes;
+        LARGE_INTEGER pos;
+        pos.QuadPart = target;
+        moved = SetFilePointerEx(inst->file, pos, nullptr, FILE_BEGIN) != 0;
+    }
+    EnterCriticalSection(&inst->lock);
+    RingBuffer_Reset(inst->ring);  // nothing decoded before the seek is delivered
+    if (moved) {
+        uint32_t block = (uint32_t)inst->outputFormat.blockAlign;
+        uint64_t bytes = (uint64_t)(request * inst->outputFormat.avgBytesPerSec);
+        inst->delivered = block ? bytes - bytes % block : bytes;
+        inst->endOfFile = 0;
+    }
+    inst->seekRequest = -1;
+    inst->seekResult = moved ? 1 : 0;
+    LeaveCriticalSection(&inst->lock);
+    SetEvent(inst->seekDoneEvent);
+    if (!moved) {
+        LogLine("SetTime", __LINE__, "the stream cannot seek", LogWarning);
+        return false;
+    }
+    mad_frame_mute(&d.frame);
+    mad_synth_mute(&d.synth);
+    d.buffered = 0;
+    d.exhausted = false;
+    d.seekDone = true;
+    d.filePos = target;
+    d.skipInfoFrame = inst->infoFrame && target == inst->audioStart;
+    return true;
+}
+
+// Appends file data when less than a quarter of the buffer is left.
+bool Refill(Decoder& d)
+{
+    if (d.exhausted || d.buffered >= kRefillBelow) return true;
+    DWORD want = (DWORD)(kInputSize - d.buffered);
+    if ((int64_t)want > d.audioEnd - d.filePos) want = (DWORD)(d.audioEnd - d.filePos > 0 ? d.audioEnd - d.filePos : 0);
+    DWORD got = 0;
+    if (want > 0 && !ReadFile(d.inst->file, d.input + d.buffered, want, &got, nullptr)) return false;
+    d.filePos += got;
+    d.buffered += got;
+    if (got == 0) {
+        // The guard lets the decoder finish the last frame.
+        memset(d.input + d.buffered, 0, MAD_BUFFER_GUARD);
+        d.buffered += MAD_BUFFER_GUARD;
+        d.exhausted = true;
+    }
+    return true;
+}
+
+// Decodes one frame; false when the buffered data is used up or the
+// decoder cannot go on. Damaged frames and junk are skipped.
+bool DecodeFrame(Decoder& d, bool* fatal)
+{
+    for (;;) {
+        if (mad_frame_decode(&d.frame, &d.stream) == 0) {
+            if (d.skipInfoFrame) {
+                d.skipInfoFrame = false;  // the Xing/Info frame carries no audio
+                continue;
+            }
+            return true;
+        }
+        if (MAD_RECOVERABLE(d.stream.error)) continue;
+        *fatal = d.stream.error != MAD_ERROR_BUFLEN;
+        return false;
+    }
+}
+
+// Writes one block to the ring, waiting for room.
+void Deliver(Decoder& d, const unsigned char* block, uint32_t bytes)
+{
+    MpegInstance* inst = d.inst;
+    if (bytes == 0) return;
+    while (!inst->stop && RingBuffer_Free(inst->ring) < bytes && !SeekPending(inst)) {
+        InterlockedExchange(&inst->writerWaiting, 1);
+        if (RingBuffer_Free(inst->ring) < bytes && !inst->stop) WaitForSingleObject(inst->spaceEvent, kWaitSlice);
+        InterlockedExchange(&inst->writerWaiting, 0);
+    }
+    if (inst->stop || SeekPending(inst)) return;
+    if (RingBuffer_Write(block, bytes, inst->ring) && inst->readerWaiting) SetEvent(inst->dataEvent);
+}
+
+bool OutputFrame(Decoder& d)
+{
+    MpegInstance* inst = d.inst;
+    if (d.frame.header.samplerate != (unsigned)inst->decodedFormat.sampleRate) return true;  // not this stream
+    mad_synth_frame(&d.synth, &d.frame);
+    const mad_pcm& pcm = d.synth.pcm;
+    unsigned count = pcm.length > 1152 ? 1152 : pcm.length;
+    const mad_fixed_t* left = pcm.samples[0];
+    const mad_fixed_t* right = nullptr;
+    // Pack to the stream's channel count whatever this frame carries.
+    if (inst->decodedFormat.channels == 2) {
+        right = pcm.channels == 2 ? pcm.samples[1] : pcm.samples[0];
+    } else if (pcm.channels == 2) {
+        for (unsigned i = 0; i < count; ++i) d.mix[i] = pcm.samples[0][i] / 2 + pcm.samples[1][i] / 2;
+        left = d.mix;
+    }
+    uint32_t n = PackPcm(d.packed, count, left, right, 16, inst->dither);
+    if (!inst->convert) {
+        Deliver(d, d.packed, n);
+        return true;
+    }
+    int32_t need = PcmConverter_BufferSize(n, &inst->decodedFormat, &inst->outputFormat, 1);
+    if (need <= 0) return false;
+    if ((size_t)need > d.convSize) {
+        if (d.convBuf) HeapFree(GetProcessHeap(), 0, d.convBuf);
+        d.convBuf = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, need));
+        d.convSize = d.convBuf ? need : 0;
+        if (!d.convBuf) return false;
+    }
+    int32_t out = PcmConverter_Convert(d.packed, d.convBuf, n, &inst->decodedFormat, &inst->outputFormat,
+                                       &inst->converter, (uint32_t)need);
+    if (out > 0) Deliver(d, d.convBuf, (uint32_t)out);
+    return true;
+}
+
+// Decodes from the current file position until the data ends, a seek is
+// taken, the stream is stopped or an error ends it.
+Outcome Run(Decoder& d)
+{
+    MpegInstance* inst = d.inst;
+    for (;;) {
+        if (!Refill(d)) return Outcome::Fatal;
+        size_t handed = d.buffered;
+        mad_stream_buffer(&d.stream, d.input, d.buffered);
+        bool fatal = false;
+        int frames = 0;
+        if (d.seekDone) {
+            // The first frames after a jump lack their bit reservoir: drop them.
+            int dropped = 0;
+            while (dropped < 2 && DecodeFrame(d, &fatal)) {
+                if (++dropped == 2) mad_synth_frame(&d.synth, &d.frame);
+            }
+            frames += dropped;
+            if (dropped == 2) d.seekDone = false;
+        }
+        while (!fatal) {
+            if (inst->stop) return Outcome::Stopped;
+            if (SeekPending(inst)) {
+                if (TakeSeek(d)) return Outcome::Seek;
+                continue;
+            }
+            if (!DecodeFrame(d, &fatal)) break;
+            ++frames;
+            if (!OutputFrame(d)) return Outcome::Fatal;
+        }
+        if (inst->stop) return Outcome::Stopped;
+        if (fatal) return Outcome::Fatal;
+        size_t rest = 0;
+        if (d.stream.next_frame) {
+            const unsigned char* end = d.input + d.buffered;
+            if (d.stream.next_frame >= d.input && d.stream.next_frame <= end) rest = end - d.stream.next_frame;
+        }
+        if (d.exhausted) return Outcome::EndOfData;
+        // A buffer that holds no decodable frame and cannot grow: give up.
+        if (frames == 0 && rest == handed && rest >= kRefillBelow) return Outcome::Fatal;
+        memmove(d.input, d.input + d.buffered - rest, rest);
+        d.buffered = rest;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Noise-shaped, dithered quantisation of one 28-bit fixed-point sample to
+// `bits` bits (at most 24).
+inline int32_t Dither(mad_fixed_t sample, DitherState* state, int bits)
+{
+    sample += state->error[0] - state->error[1] + state->error[2];
+    state->error[2] = state->error[1];
+    state->error[1] = state->error[0] / 2;
+
+    const int scalebits = 29 - bits;  // MAD_F_FRACBITS + 1 - bits
+    const mad_fixed_t mask = (1L << scalebits) - 1;
+    mad_fixed_t output = sample + (1L << (28 - bits));
+
+    uint32_t random = state->random * 1664525u + 1013904223u;
+    output += (mad_fixed_t)(random & mask) - (mad_fixed_t)(state->random & mask);
+    state->random = random;
+
+    const mad_fixed_t maxv = (1L << 28) - 1, minv = -(1L << 28);
+    if (output > maxv) {
+        output = maxv;
+        if (sample > maxv) sample = maxv;
+    } else if (output < minv) {
+        output = minv;
+        if (sample < minv) sample = minv;
+    }
+    output &= ~mask;
+    state->error[0] = sample - output;
+    return output >> scalebits;
+}
+
+// One channel, stored every `stride` bytes; the width is a constant so the
+// compiler can keep the loop tight.
+template <int Bits>
+void PackChannel(unsigned char* p, int stride, unsigned count, const mad_fixed_t* in, DitherState* dither)
+{
+    const int bits = Bits > 24 ? 24 : Bits;
+    DitherState d = *dither;
+    for (unsigned i = 0; i < count; ++i, p += stride) {
+        int32_t v = Dither(in[i], &d, bits);
+        if (Bits == 8) {
+            p[0] = (unsigned char)(v + 128);
+        } else if (Bits == 16) {
+            p[0] = (unsigned char)v;
+            p[1] = (unsigned char)(v >> 8);
+        } else if (Bits == 24) {
+            p[0] = (unsigned char)v;
+            p[1] = (unsigned char)(v >> 8);
+            p[2] = (unsigned char)(v >> 16);
+        } else {
+            uint32_t w = (uint32_t)v << 8;
+            p[0] = (unsigned char)w;
+            p[1] = (unsigned char)(w >> 8);
+            p[2] = (unsigned char)(w >> 16);
+            p[3] = (unsigned char)(w >> 24);
+        }
+    }
+    *dither = d;
+}
+
+template <int Bits>
+uint32_t PackAll(unsigned char* dst, unsigned count, const mad_fixed_t* left, const mad_fixed_t* right,
+                 DitherState* dither)
+{
+    const int bytes = Bits / 8;
+    const int channels = right ? 2 : 1;
+    PackChannel<Bits>(dst, bytes * channels, count, left, &dither[0]);
+    if (right) PackChannel<Bits>(dst + bytes, bytes * 2, count, right, &dither[1]);
+    return count * bytes * channels;
+}
+
+}  // namespace
+
+int32_t DitherSample(mad_fixed_t sample, DitherState* state, int bits)
+{
+    return Dither(sample, state, bits > 24 ? 24 : bits);
+}
+
+uint32_t PackPcm(unsigned char* dst, unsigned count, const mad_fixed_t* left, const mad_fixed_t* right, int bits,
+                 DitherState* dither)
+{
+    switch (bits) {
+    case 8: return PackAll<8>(dst, count, left, right, dither);
+    case 16: return PackAll<16>(dst, count, left, right, dither);
+    case 24: return PackAll<24>(dst, count, left, right, dither);
+    default: return PackAll<32>(dst, count, left, right, dither);
+    }
+}
+
+DWORD WINAPI DecoderThread(void* arg)
+{
+    auto* inst = static_cast<MpegInstance*>(arg);
+    Decoder* d = static_cast<Decoder*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Decoder)));
+    if (d) d->input = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kInputSize + MAD_BUFFER_GUARD));
+    if (!d || !d->input) {
+        LogLine("DecoderThread", __LINE__, "out of memory", LogError);
+        if (d) HeapFree(GetProcessHeap(), 0, d);
+        inst->endOfFile = 1;
+        SetEvent(inst->dataEvent);
+        return 1;
+    }
+    d->inst = inst;
+    d->audioEnd = inst->audioStart + inst->audioBytes;
+    mad_stream_init(&d->stream);
+    mad_frame_init(&d->frame);
+    mad_synth_init(&d->synth);
+    mad_stream_options(&d->stream, MAD_OPTION_IGNORECRC);  // damaged CRCs still decode
+
+    LARGE_INTEGER pos;
+    pos.QuadPart = inst->audioStart;
+    bool ok = SetFilePointerEx(inst->file, pos, nullptr, FILE_BEGIN) != 0;
+    d->filePos = inst->audioStart;
+    d->skipInfoFrame = inst->infoFrame;
+    while (ok) {
+        Outcome o = Run(*d);
+        if (o == Outcome::Seek) continue;
+        if (o != Outcome::EndOfData) {
+            if (o == Outcome::Fatal) LogLine("DecoderThread", __LINE__, "decoding ended by an error", LogWarning);
+            break;
+        }
+        // End of the data: say so, then stay ready for a seek until closed.
+        inst->endOfFile = 1;
+        SetEvent(inst->dataEvent);
+        while (!inst->stop && !SeekPending(inst)) WaitForSingleObject(inst->spaceEvent, 100);
+        if (inst->stop || !TakeSeek(*d)) break;
+    }
+    mad_synth_finish(&d->synth);
+    mad_frame_finish(&d->frame);
+    mad_stream_finish(&d->stream);
+    if (d->convBuf) HeapFree(GetProcessHeap(), 0, d->convBuf);
+    HeapFree(GetProcessHeap(), 0, d->input);
+    HeapFree(GetProcessHeap(), 0, d);
+    // Every way out passes here, so Read learns that no more data will come.
+    inst->endOfFile = 1;
+    SetEvent(inst->dataEvent);
+    return 0;
+}

@@ -1,0 +1,98 @@
+// MPEG audio input module: shared declarations of its units.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+#include <mad.h>
+
+#include "pcm_converter.h"
+#include "ring_buffer.h"
+#include "vq_log.h"
+#include "vq_module.h"
+
+struct XingHeader {
+    uint32_t flags;  // bit 0 frames, 1 bytes, 2 table of contents, 3 scale
+    uint32_t frames;
+    uint32_t bytes;
+    unsigned char toc[100];
+    uint32_t scale;
+};
+
+struct DitherState {
+    int32_t error[3];
+    uint32_t random;
+};
+
+// What the probe of a file finds before any stream is opened.
+struct MpegProbe {
+    mad_header header;      // first audio frame
+    XingHeader xing;
+    bool infoFrame;         // the first frame is a Xing/Info frame, not audio
+    int64_t fileSize;
+    int64_t audioStart;     // first byte after the ID3v2 tag
+    int64_t audioBytes;     // file size - ID3v1 size - audioStart
+    double duration;        // seconds
+    int32_t bitrate;        // bit/s
+};
+
+struct MpegInstance {
+    char path[1024];
+    HANDLE file;
+    StreamFormat decodedFormat;
+    StreamFormat outputFormat;
+    int32_t convert;
+    ConverterState converter;
+    HANDLE thread;
+    volatile LONG stop;
+    int64_t audioBytes;
+    double duration;
+    int32_t bitrate;
+    uint64_t delivered;   // under lock
+    double seekRequest;   // under lock; -1 when no seek is pending
+    XingHeader xing;
+    volatile LONG endOfFile;
+    int64_t audioStart;
+    RingBuffer* ring;
+    int32_t priority;
+
+    bool infoFrame;
+    CRITICAL_SECTION lock;
+    HANDLE dataEvent;      // the decoder stored audio or reached the end
+    HANDLE spaceEvent;     // the consumer took audio, or a seek or stop is pending
+    HANDLE seekDoneEvent;  // the decoder took a seek request
+    int32_t seekResult;    // under lock: 1 when the last request was carried out
+    // Set while Read / the decoder wait, so the other side signals only then.
+    volatile LONG readerWaiting;
+    volatile LONG writerWaiting;
+    DitherState dither[2];
+};
+
+extern IVqProModule g_module;
+extern const char* g_logFile;
+extern int* g_logLevel;
+
+void LogLine(const char* function, int line, const char* text, int level);
+
+// probe.cpp
+int64_t GetId3v2Size(HANDLE file);
+int64_t GetId3v1Size(HANDLE file, int64_t fileSize);
+bool ReadXingHeader(mad_bitptr ptr, unsigned bitLength, XingHeader* xing);
+// Opens nothing: probes an open file (from its start) and fills probe.
+bool ProbeMpegFile(HANDLE file, MpegProbe* probe, const char* function);
+
+// decoder.cpp
+DWORD WINAPI DecoderThread(void* arg);
+int32_t DitherSample(mad_fixed_t sample, DitherState* state, int bits);
+uint32_t PackPcm(unsigned char* dst, unsigned count, const mad_fixed_t* left, const mad_fixed_t* right, int bits,
+                 DitherState* dither);
+
+// tags.cpp
+extern const char* const g_genres[148];
+int __cdecl Mpeg_GetTag(TrackInfo* info, void* handle);
+int __cdecl Mpeg_GetTagEx(TrackInfo* info);
+int __cdecl Mpeg_SetTagEx(const TrackInfo* info);
+void ReadId3Tags(TrackInfo* info);
+// Genre text of an ID3 content type: writes into genre (128 bytes) unless the
+// number in parentheses is out of range.
+void GenreFromContentType(const char* text, char* genre);
+bool FileTimeUtc(const char* path, TrackFileTime* out);

@@ -1,0 +1,249 @@
+// Track information and ID3 tags of MPEG files (through id3lib).
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <id3/misc_support.h>
+#include <id3/tag.h>
+
+#include "in_strata.h"
+
+const char* const g_genres[148] = {
+    "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz", "Metal",
+    "New Age", "Oldies", "Other", "Pop", "R&B", "Rap", "Reggae", "Rock", "Techno", "Industrial",
+    "Alternative", "Ska", "Death Metal", "Pranks", "Soundtrack", "Euro-Techno", "Ambient", "Trip-Hop", "Vocal",
+    "Jazz+Funk", "Fusion", "Trance", "Classical", "Instrumental", "Acid", "House", "Game", "Sound Clip",
+    "Gospel", "Noise", "AlternRock", "Bass", "Soul", "Punk", "Space", "Meditative", "Instrumental Pop",
+    "Instrumental Rock", "Ethnic", "Gothic", "Darkwave", "Techno-Industrial", "Electronic", "Pop-Folk",
+    "Eurodance", "Dream", "Southern Rock", "Comedy", "Cult", "Gangsta", "Top 40", "Christian Rap", "Pop/Funk",
+    "Jungle", "Native American", "Cabaret", "New Wave", "Psychadelic", "Rave", "Showtunes", "Trailer", "Lo-Fi",
+    "Tribal", "Acid Punk", "Acid Jazz", "Polka", "Retro", "Musical", "Rock & Roll", "Hard Rock", "Folk",
+    "Folk-Rock", "National Folk", "Swing", "Fast Fusion", "Bebob", "Latin", "Revival", "Celtic", "Bluegrass",
+    "Avantgarde", "Gothic Rock", "Progressive Rock", "Psychedelic Rock", "Symphonic Rock", "Slow Rock",
+    "Big Band", "Chorus", "Easy Listening", "Acoustic", "Humour", "Speech", "Chanson", "Opera",
+    "Chamber Music", "Sonata", "Symphony", "Booty Bass", "Primus", "Porn Groove", "Satire", "Slow Jam", "Club",
+    "Tango", "Samba", "Folklore", "Ballad", "Power Ballad", "Rhythmic Soul", "Freestyle", "Duet", "Punk Rock",
+    "Drum Solo", "A capella", "Euro-House", "Dance Hall", "Goa", "Drum & Bass", "Club-House", "Hardcore",
+    "Terror", "Indie", "BritPop", "Negerpunk", "Polsk Punk", "Beat", "Christian Gangsta Rap", "Heavy Metal",
+    "Black Metal", "Crossover", "Contemporary Christian", "Christian Rock ", "Merengue", "Salsa",
+    "Thrash Metal", "Anime", "JPop", "Synthpop"};
+
+namespace {
+
+const char kNotSet[] = VQ_TAG_NOT_SET;
+
+void CopyText(char* dst, size_t width, const char* src)
+{
+    size_t n = strlen(src);
+    if (n > width - 1) n = width - 1;
+    memcpy(dst, src, n);
+    dst[n] = '\0';
+}
+
+// Copies a tag text, or "<Not Set>" when it is missing or empty.
+void TextOrNotSet(char* dst, size_t width, char* text)
+{
+    CopyText(dst, width, text && *text ? text : kNotSet);
+    if (text) ID3_FreeString(text);
+}
+
+bool IsNotSet(const char* text) { return strcmp(text, kNotSet) == 0; }
+
+// Bounded copy of a fixed-width record field (it may lack its NUL).
+void FieldText(char* dst, size_t dstSize, const char* field, size_t width)
+{
+    size_t n = strnlen(field, width);
+    if (n > dstSize - 1) n = dstSize - 1;
+    memcpy(dst, field, n);
+    dst[n] = '\0';
+}
+
+}  // namespace
+
+void GenreFromContentType(const char* text, char* genre)
+{
+    if (!text || !*text) {
+        CopyText(genre, 128, kNotSet);
+        return;
+    }
+    if (text[0] != '(' || text[1] == '(') {
+        CopyText(genre, 128, text[0] == '(' ? text + 1 : text);  // "((" escapes a literal parenthesis
+        return;
+    }
+    // "(RX)" and "(CR)" are the two named references of ID3v2.
+    if (strncmp(text, "(RX)", 4) == 0) {
+        CopyText(genre, 128, "Remix");
+        return;
+    }
+    if (strncmp(text, "(CR)", 4) == 0) {
+        CopyText(genre, 128, "Cover");
+        return;
+    }
+    if (text[1] < '0' || text[1] > '9') {
+        CopyText(genre, 128, text);
+        return;
+    }
+    long n = atol(text + 1);
+    if (n >= 0 && n <= 147) CopyText(genre, 128, g_genres[n]);
+}
+
+void ReadId3Tags(TrackInfo* info)
+{
+    char path[261];
+    FieldText(path, sizeof path, info->path, sizeof info->path);
+    ID3_Tag tag;
+    tag.Link(path, ID3TT_ALL);
+    info->albumRepeatAfter = info->artistRepeatAfter = info->genreRepeatAfter = info->repeatEvery = -1;
+    TextOrNotSet(info->author, sizeof info->author, ID3_GetArtist(&tag));
+    TextOrNotSet(info->album, sizeof info->album, ID3_GetAlbum(&tag));
+    TextOrNotSet(info->title, sizeof info->title, ID3_GetTitle(&tag));
+    if (char* year = ID3_GetYear(&tag)) {
+        if (*year) CopyText(info->year, sizeof info->year, year);
+        ID3_FreeString(year);
+    }
+    if (char* comment = ID3_GetComment(&tag)) {
+        if (*comment) CopyText(info->description, sizeof info->description, comment);
+        ID3_FreeString(comment);
+    }
+    info->track = (int32_t)ID3_GetTrackNum(&tag);
+    char* genre = ID3_GetGenre(&tag);
+    GenreFromContentType(genre, info->genre);
+    if (genre) ID3_FreeString(genre);
+    if (ID3_Frame* f = tag.Find(ID3FID_PLAYCOUNTER)) {
+        if (ID3_Field* counter = f->GetField(ID3FN_COUNTER)) info->playCount = (int32_t)counter->Get();
+    }
+    CopyText(info->rating, sizeof info->rating, kNotSet);
+    if (ID3_Frame* f = tag.Find(ID3FID_BPM)) {
+        if (char* bpm = ID3_GetString(f, ID3FN_TEXT)) {
+            info->bpm = atof(bpm);
+            ID3_FreeString(bpm);
+        }
+    }
+}
+
+bool FileTimeUtc(const char* path, TrackFileTime* out)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    SYSTEMTIME st;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) || !FileTimeToSystemTime(&data.ftLastWriteTime, &st))
+        return false;
+    out->year = st.wYear;
+    out->month = st.wMonth;
+    out->day = st.wDay;
+    out->hour = st.wHour;
+    out->minute = st.wMinute;
+    out->second = st.wSecond;
+    out->milliseconds = st.wMilliseconds;
+    return true;
+}
+
+int __cdecl Mpeg_GetTag(TrackInfo* info, void* handle)
+{
+    auto* inst = static_cast<MpegInstance*>(handle);
+    if (!inst || !info) return 0;
+    TrackFileTime ft;
+    if (!FileTimeUtc(inst->path, &ft)) {
+        LogLine("GetTag", __LINE__, "cannot read the file time", LogWarning);
+        return 0;
+    }
+    CopyText(info->path, 255, inst->path);
+    strcpy(info->format, "MPEG");
+    info->sampleRate = inst->decodedFormat.sampleRate;
+    info->channels = inst->decodedFormat.channels;
+    info->bits = 32;
+    info->bitrate = inst->bitrate;
+    info->duration = inst->duration;
+    info->size = (uint64_t)inst->audioBytes;
+    info->fileTime = ft;
+    ReadId3Tags(info);
+    return 1;
+}
+
+int __cdecl Mpeg_GetTagEx(TrackInfo* info)
+{
+    if (!info) return 0;
+    char path[261];
+    FieldText(path, sizeof path, info->path, sizeof info->path);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogLine("GetTagEx", __LINE__, "cannot open the file", LogWarning);
+        return 0;
+    }
+    MpegProbe probe;
+    bool ok = ProbeMpegFile(file, &probe, "GetTagEx");
+    CloseHandle(file);
+    TrackFileTime ft;
+    if (!ok) return 0;
+    if (!FileTimeUtc(path, &ft)) {
+        LogLine("GetTagEx", __LINE__, "cannot read the file time", LogWarning);
+        return 0;
+    }
+    strcpy(info->format, "MPEG");
+    info->sampleRate = (int32_t)probe.header.samplerate;
+    info->channels = probe.header.mode == MAD_MODE_SINGLE_CHANNEL ? 1 : 2;
+    info->bits = 32;
+    info->bitrate = probe.bitrate;
+    info->duration = probe.duration;
+    info->size = (uint64_t)probe.audioBytes;
+    info->fileTime = ft;
+    ReadId3Tags(info);
+    return 1;
+}
+
+int __cdecl Mpeg_SetTagEx(const TrackInfo* in)
+{
+    if (!in) return 0;
+    char path[261];
+    FieldText(path, sizeof path, in->path, sizeof in->path);
+    // The rewrite replaces the file: refuse while anyone else has it open,
+    // rather than leave a half-written copy behind.
+    HANDLE probe = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        LogLine("SetTagEx", __LINE__, "the file cannot be opened for writing", LogWarning);
+        return 0;
+    }
+    CloseHandle(probe);
+
+    char text[256];
+    ID3_Tag tag;
+    tag.Link(path, ID3TT_ALL);
+    ID3_RemoveArtists(&tag);
+    FieldText(text, sizeof text, in->author, sizeof in->author);
+    if (!IsNotSet(text) && *text) ID3_AddArtist(&tag, text);
+    ID3_RemoveAlbums(&tag);
+    FieldText(text, sizeof text, in->album, sizeof in->album);
+    if (!IsNotSet(text) && *text) ID3_AddAlbum(&tag, text);
+    ID3_RemoveTitles(&tag);
+    FieldText(text, sizeof text, in->title, sizeof in->title);
+    if (!IsNotSet(text) && *text) ID3_AddTitle(&tag, text);
+    ID3_RemoveYears(&tag);
+    FieldText(text, sizeof text, in->year, sizeof in->year);
+    if (*text) ID3_AddYear(&tag, text);
+    ID3_RemoveComments(&tag);
+    FieldText(text, sizeof text, in->description, sizeof in->description);
+    if (*text) ID3_AddComment(&tag, text, "", "XXX");
+    ID3_RemoveTracks(&tag);
+    if (in->track > 0 && in->track < 256) ID3_AddTrack(&tag, (uchar)in->track);
+    ID3_RemoveGenres(&tag);
+    FieldText(text, sizeof text, in->genre, sizeof in->genre);
+    if (!IsNotSet(text) && *text) ID3_AddGenre(&tag, text);
+    tag.Update(ID3TT_ALL);
+    tag.Clear();  // closes the library's handle on the file
+
+    // The library rewrites a growing tag through "<path>.XXXXXX"; if that is
+    // still there the rewrite did not complete.
+    char temp[300];
+    snprintf(temp, sizeof temp, "%s.XXXXXX", path);
+    if (GetFileAttributesA(temp) != INVALID_FILE_ATTRIBUTES) {
+        DeleteFileA(temp);
+        LogLine("SetTagEx", __LINE__, "the tag rewrite did not complete", LogError);
+        return 0;
+    }
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+        LogLine("SetTagEx", __LINE__, "the file is gone after the tag rewrite", LogError);
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Test files for the MPEG input module, made with lame, ffmpeg, id3v2 and
+# python; .raw files are mpg123's decodes of the same files (16-bit LE,
+# no gapless trimming) that our decoder is checked against.
+set -euo pipefail
+out=$1
+rm -rf "$out"
+mkdir -p "$out/bad"
+cd "$out"
+
+# Six seconds of a busy stereo signal (chord, noise, different channels).
+# Loud, harmonic-rich material: the dithered 16-bit output is compared at
+# more than 80 dB SNR, which needs a signal well above the dither noise.
+sox -r 44100 -c 2 -n -b 16 src.wav synth 6 sawtooth 220 triangle 554 vol 0.85
+sox -r 44100 -c 1 -n -b 16 srcmono.wav synth 6 sawtooth 330 vol 0.85
+sox -r 44100 -c 2 -n -b 16 long.wav synth 40 sine 300 pinknoise vol 0.3
+
+lame --quiet -b 192 src.wav cbr.mp3
+lame --quiet -V2 src.wav vbr.mp3
+lame --quiet -p -b 128 src.wav crc.mp3
+lame --quiet --resample 11.025 -b 32 src.wav r11k.mp3
+lame --quiet -m m -b 96 srcmono.wav mono.mp3
+lame --quiet -V2 long.wav vbrlong.mp3
+ffmpeg -loglevel error -y -i src.wav -c:a mp2 -b:a 192k -f mp2 layer2.mp2
+# Stereo, then mono, then stereo frames in one stream (no bit reservoir,
+# no info frame, so the pieces join cleanly).
+lame --quiet -t --nores -b 128 src.wav part_st.mp3
+lame --quiet -t --nores -m m -b 128 srcmono.wav part_mo.mp3
+
+for f in cbr vbr crc r11k mono vbrlong part_st part_mo; do
+    mpg123 --no-gapless -q -s $f.mp3 > $f.raw
+done
+mpg123 --no-gapless -q -s layer2.mp2 > layer2.raw
+
+python3 - <<'PY'
+import struct, os
+
+def frames(data, start=0):
+    """Offsets and lengths of MPEG-1 layer III frames (enough for these files)."""
+    rates = [0,32,40,48,56,64,80,96,112,128,160,192,224,256,320,0]
+    out, i = [], start
+    while i + 4 <= len(data):
+        h = data[i:i+4]
+        if h[0] != 0xFF or (h[1] & 0xE0) != 0xE0:
+            break
+        br = rates[h[2] >> 4] * 1000
+        sr = [44100, 48000, 32000, 0][(h[2] >> 2) & 3]
+        pad = (h[2] >> 1) & 1
+        n = 144 * br // sr + pad
+        out.append((i, n))
+        i += n
+    return out
+
+st = open('part_st.mp3', 'rb').read()
+mo = open('part_mo.mp3', 'rb').read()
+fs, fm = frames(st), frames(mo)
+a, b = 60, 120  # frames [0,a) stereo, [a,b) mono, [b,end) stereo
+mixed = b''.join(st[o:o+n] for o, n in fs[:a]) + b''.join(mo[o:o+n] for o, n in fm[a:b]) + \
+        b''.join(st[o:o+n] for o, n in fs[b:])
+open('mixed.mp3', 'wb').write(mixed)
+open('mixed.layout', 'w').write('%d %d %d\n' % (a, b, len(fs)))
+
+# A damaged CRC in every tenth frame: the audio data itself is intact.
+crc = bytearray(open('crc.mp3', 'rb').read())
+info = crc.find(b'Info')
+start = 0
+fr = frames(bytes(crc))
+for k, (o, n) in enumerate(fr):
+    if k % 10 == 5 and (crc[o+1] & 1) == 0:
+        crc[o+4] ^= 0xFF
+open('crcbad.mp3', 'wb').write(bytes(crc))
+
+# Junk between frames, and a truncated last frame.
+cbr = open('cbr.mp3', 'rb').read()
+fc = frames(cbr)
+junk = bytearray()
+for k, (o, n) in enumerate(fc):
+    junk += cbr[o:o+n]
+    if k in (20, 80, 150):
+        junk += bytes((j * 37 + 11) & 0x7F for j in range(333))
+open('junk.mp3', 'wb').write(bytes(junk))
+o, n = fc[-1]
+open('truncated.mp3', 'wb').write(cbr[:o + n // 2])
+
+# A Xing header whose frame count is 0.
+v = bytearray(open('vbr.mp3', 'rb').read())
+x = v.find(b'Xing')
+flags = struct.unpack('>I', v[x+4:x+8])[0]
+if flags & 1:
+    v[x+8:x+12] = b'\0\0\0\0'
+open('xing0.mp3', 'wb').write(bytes(v))
+
+# Trailing ID3v1 and APE tags after the audio.
+ape = b'APETAGEX' + struct.pack('<IIII', 2000, 32, 0, 0) + b'\0' * 8
+v1 = b'TAG' + b'Trailing title'.ljust(30, b'\0') + b'A'.ljust(30, b'\0') + b'B'.ljust(30, b'\0') + b'2001' + b'\0' * 30 + b'\x11'
+open('trailing.mp3', 'wb').write(cbr + ape + v1)
+
+# Bad input.
+open('bad/empty.mp3', 'wb').close()
+def id3v2(payload, size=None):
+    size = len(payload) if size is None else size
+    ss = bytes([(size >> 21) & 0x7F, (size >> 14) & 0x7F, (size >> 7) & 0x7F, size & 0x7F])
+    return b'ID3\x03\x00\x00' + ss + payload
+frame = b'TIT2' + struct.pack('>I', 6) + b'\0\0' + b'\0Title'
+open('bad/tagonly.mp3', 'wb').write(id3v2(frame + b'\0' * 100))
+open('bad/id3past.mp3', 'wb').write(id3v2(frame, size=0x0FFFFFFF) + cbr[:20000])
+open('bad/wav.mp3', 'wb').write(open('src.wav', 'rb').read()[:300000])
+open('bad/random.mp3', 'wb').write(bytes((i * 2654435761 >> 13) & 0xFF for i in range(50000)))
+PY
+
+ffmpeg -loglevel error -y -f lavfi -i testsrc=size=160x120 -frames:v 1 bad/jpeg.mp3 -f image2 -c:v mjpeg 2>/dev/null || \
+    ffmpeg -loglevel error -y -f lavfi -i testsrc=size=160x120 -frames:v 1 -f image2 -c:v mjpeg bad/jpeg.mp3
+
+# Tagged copies.
+cp cbr.mp3 tagged.mp3
+id3v2 -a "Tag Artist" -A "Tag Album" -t "Tag Title" -y 1999 -T 5 -g 17 -c "A comment" tagged.mp3
+python3 - <<'PY'
+import struct
+def syncsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+def text_frame(fid, text):
+    body = b'\0' + text.encode('latin-1')
+    return fid.encode() + struct.pack('>I', len(body)) + b'\0\0' + body
+audio = open('cbr.mp3', 'rb').read()
+def write(name, frames):
+    payload = b''.join(frames) + b'\0' * 64
+    open(name, 'wb').write(b'ID3\x03\x00\x00' + syncsafe(len(payload)) + payload + audio)
+write('genre_rx.mp3', [text_frame('TCON', '(RX)'), text_frame('TIT2', '')])
+write('genre_cr.mp3', [text_frame('TCON', '(CR)')])
+write('genre_17more.mp3', [text_frame('TCON', '(17)Rock and more'), text_frame('TBPM', '128'),
+                           b'PCNT' + struct.pack('>I', 4) + b'\0\0' + struct.pack('>I', 42)])
+write('genre_148.mp3', [text_frame('TCON', '(148)')])
+write('genre_text.mp3', [text_frame('TCON', 'Trip-Hop')])
+PY
+rm -f src.wav srcmono.wav long.wav
