@@ -52,5 +52,8 @@ make -j"$(nproc)" -C include >/dev/null
 # A second pass mends the rare race between generated parser files.
 make -j"$(nproc)" >/dev/null || make -j"$(nproc)" >/dev/null
 make install >/dev/null
+# Wine's PE side links zlib as a DLL (Debian's build finds it through its own paths).
+cp /usr/x86_64-w64-mingw32/lib/zlib1.dll "$PREFIX/lib/x86_64-windows/"
+cp /usr/i686-w64-mingw32/lib/zlib1.dll "$PREFIX/lib/i386-windows/"
 touch "$PREFIX/.vq-complete"
 echo "build-wine: installed in $PREFIX"

@@ -31,6 +31,10 @@ if [ ! -f "$WINEPREFIX/.vq-ready" ]; then
         wineserver -w
         mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
         cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+        if [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+            cp /usr/i686-w64-mingw32/lib/zlib1.dll "$WINEPREFIX/drive_c/windows/syswow64/" 2>/dev/null || true
+            cp /usr/x86_64-w64-mingw32/lib/zlib1.dll "$WINEPREFIX/drive_c/windows/system32/" 2>/dev/null || true
+        fi
         touch "$WINEPREFIX/.vq-ready"
     fi
     flock -u 9
