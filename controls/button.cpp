@@ -82,27 +82,12 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         BuildBackBuffer(hwnd, s);
         RenderButton(hwnd, s, (BOOL)wParam);
         return 1;
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(hwnd, &ps);
-        RECT rc;
-        GetClientRect(hwnd, &rc);
-        HDC mem = CreateCompatibleDC(dc);
-        HGDIOBJ old = SelectObject(mem, s->backBuffer);
-        BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
-        SelectObject(mem, old);
-        DeleteDC(mem);
-        EndPaint(hwnd, &ps);
+    case WM_PAINT:
+        PaintFromBackBuffer(hwnd, s->backBuffer);
         return 0;
-    }
-    case WM_ERASEBKGND: {
-        RECT rc;
-        GetClientRect(hwnd, &rc);
-        HBRUSH brush = CreateSolidBrush(s->backgroundColour);
-        FillRect(reinterpret_cast<HDC>(wParam), &rc, brush);
-        DeleteObject(brush);
+    case WM_ERASEBKGND:
+        EraseWithColour(hwnd, reinterpret_cast<HDC>(wParam), s->backgroundColour);
         return 1;
-    }
     case WM_GETDLGCODE:
         return DLGC_WANTARROWS;
 

@@ -86,6 +86,29 @@ void ReleaseBitmaps(const HBITMAP* old, int oldCount, const HBITMAP* keep, int k
     }
 }
 
+void PaintFromBackBuffer(HWND hwnd, HBITMAP backBuffer)
+{
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    RECT rc;
+    GetClientRect(hwnd, &rc);
+    HDC mem = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(mem, backBuffer);
+    BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    EndPaint(hwnd, &ps);
+}
+
+void EraseWithColour(HWND hwnd, HDC dc, COLORREF colour)
+{
+    RECT rc;
+    GetClientRect(hwnd, &rc);
+    HBRUSH brush = CreateSolidBrush(colour);
+    FillRect(dc, &rc, brush);
+    DeleteObject(brush);
+}
+
 }  // namespace pylvc
 
 PYLVC_API BOOL __cdecl InitPylVC(HINSTANCE instance)

@@ -51,5 +51,9 @@ void PostNotify(HWND hwnd, int controlId, int code);
 void Repaint(HWND hwnd, BOOL flag);
 // Deletes the bitmaps in `old` that are not among `keep`, each at most once.
 void ReleaseBitmaps(const HBITMAP* old, int oldCount, const HBITMAP* keep, int keepCount);
+// WM_PAINT: copy the control's back buffer to the screen.
+void PaintFromBackBuffer(HWND hwnd, HBITMAP backBuffer);
+// WM_ERASEBKGND: fill the client area with the background colour.
+void EraseWithColour(HWND hwnd, HDC dc, COLORREF colour);
 
 }  // namespace pylvc
