@@ -4,11 +4,9 @@
 
 namespace {
 
-enum { Gain, Threshold, Ratio, Attack, Hold, Release, Makeup, StereoTie, LookAhead, SettingCount };
+using namespace FullDynamics;
 
-struct LowgateInstance : DspInstance {
-    Dynamics dyn;
-};
+using LowgateInstance = DynamicsInstance;
 
 void BuildTemplate(SettingRecord* t)
 {
@@ -47,40 +45,6 @@ void BuildTemplate(SettingRecord* t)
                  "ms", 0.1, s, 0.5, 20, 2);
 }
 
-unsigned Rate(const DspInstance* inst) { return (unsigned)inst->format.sampleRate; }
-
-bool Apply(DspInstance* base, int index)
-{
-    LowgateInstance* inst = static_cast<LowgateInstance*>(base);
-    Dynamics& d = inst->dyn;
-    double v = DspSettingDouble(inst, index);
-    switch (index) {
-    case Gain: d.gain = DspDbToGain(v); break;
-    case Threshold: d.threshold = DspDbToGain(v); break;
-    case Ratio: d.invRatio = 1.0 / v; break;
-    case Attack: d.attackCoef = DspTimeCoef(v, Rate(inst)); break;
-    case Hold: d.holdSamples = DspHoldSamples(v, Rate(inst)); break;
-    case Release: d.releaseCoef = DspTimeCoef(v, Rate(inst)); break;
-    case Makeup: d.makeupGain = DspDbToGain(v); break;
-    case LookAhead:
-        if (!DspSetLookAhead(d, DspLookAheadFrames(Rate(inst), v), inst->format.channels)) return false;
-        inst->active = d.lookAheadFrames >= 1;
-        break;
-    }
-    return true;
-}
-
-DspOpenResult Open(DspInstance* base)
-{
-    LowgateInstance* inst = static_cast<LowgateInstance*>(base);
-    Dynamics& d = inst->dyn;
-    if (!Apply(inst, LookAhead)) return DspOpenResult::OutOfMemory;
-    for (int i : {Gain, Makeup, Threshold, Ratio, Attack, Hold, Release}) Apply(inst, i);
-    for (int j = 0; j < inst->format.channels; ++j) d.envelope[j] = d.threshold;
-    d.holdCounter = d.holdSamples;
-    return DspOpenResult::Ok;
-}
-
 void Process(DspInstance* base, const short* x, const short*, short* y, int frames, const StreamFormat* fmt)
 {
     LowgateInstance* inst = static_cast<LowgateInstance*>(base);
@@ -104,7 +68,7 @@ extern const DspModuleDesc g_dspModule = {
     "PylSoft Expander DSP v2.0.0.69\nDownward expander with look-ahead.",
     SettingCount, 128, true, 1,
     false, "Error alocating memory", 15, {147, 209, 232, 241, 254, 548},
-    sizeof(LowgateInstance), BuildTemplate, Open, Apply, nullptr, Process, Release_,
+    sizeof(LowgateInstance), BuildTemplate, FullDynamicsOpen, FullDynamicsApply, nullptr, Process, Release_,
 };
 
 extern "C" IVqProModule* __cdecl GetModuleInterface() { return DspModuleRecord(); }

@@ -83,3 +83,17 @@ void DspRunDynamics(Dynamics& d, const short* x, const short* key, short* y, int
     }
     d.ringPos = p;
 }
+
+// Settings layout and setup shared by the compressor/limiter and the expander:
+// they differ only in their texts, ranges and gain law.
+namespace FullDynamics {
+enum { Gain, Threshold, Ratio, Attack, Hold, Release, Makeup, StereoTie, LookAhead, SettingCount };
+}
+
+struct DynamicsInstance : DspInstance {
+    Dynamics dyn;
+};
+
+// Recomputes what depends on setting `index`; false when the look-ahead ring cannot be reallocated.
+bool FullDynamicsApply(DspInstance* base, int index);
+DspOpenResult FullDynamicsOpen(DspInstance* base);
