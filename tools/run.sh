@@ -13,13 +13,9 @@ if [ "${1:-}" != "--headless-run" ]; then
     cmake --build "$build" -j"$(nproc)"
 
     # Create the prefix, then install the plug-ins into the common program
-    # files folder + "\PylSoft\Modules" (WoW64 prefix: the 32-bit folder).
+    # files folder + "\PylSoft\Modules".
     "$root/tools/wine-run.sh" wineboot >/dev/null 2>&1 || true
-    if [ -d "$VQ_WINEPREFIX/drive_c/Program Files (x86)" ]; then
-        common="$VQ_WINEPREFIX/drive_c/Program Files (x86)/Common Files"
-    else
-        common="$VQ_WINEPREFIX/drive_c/Program Files/Common Files"
-    fi
+    common="$VQ_WINEPREFIX/drive_c/Program Files/Common Files"
     mkdir -p "$common/PylSoft/Modules"
     cp -f "$build"/bin/modules/*.dll "$common/PylSoft/Modules/"
     echo "run: modules installed in $common/PylSoft/Modules"
@@ -31,7 +27,6 @@ if [ "${1:-}" != "--headless-run" ]; then
 fi
 
 # Headless: start, wait, take a screenshot, close the program.
-[ -f /opt/vq-wine/.vq-complete ] && export PATH="/opt/vq-wine/bin:$PATH"
 shot="$build/screenshot.png"
 export PYLPUM_TIMEOUT_MS="${PYLPUM_TIMEOUT_MS:-3000}"
 "$root/tools/wine-run.sh" "$build/bin/VqEncoder.exe" &

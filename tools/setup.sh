@@ -22,7 +22,13 @@ SRC
     need_update=1
 fi
 
-PKGS="g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
+# Wine's 32-bit loader is an i386 package.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    need_update=1
+fi
+
+PKGS="wine wine32:i386 wine64 curl g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
       xvfb xauth x11-apps imagemagick fonts-wine libz-mingw-w64-dev cmake make googletest
       sox libsox-fmt-mp3 lame ffmpeg mpg123 id3v2 python3 dpkg-dev xz-utils patch locales"
 
@@ -77,8 +83,30 @@ if [ ! -d id3lib-3.8.3 ]; then
           done < debian/patches/series )
     fi
 fi
-# Wine: this kind of machine cannot run 32-bit Linux programs, so Debian's
-# wine32 does not start; build Wine in WoW64 mode (once, cached).
-bash "$here/build-wine.sh"
+# Wine's 32-bit loader needs a kernel that runs 32-bit Linux programs. Where
+# the kernel cannot (ia32 emulation switched off), run them through qemu's
+# i386 user-mode emulator via binfmt_misc. Bookworm's qemu 7.2 cannot map
+# Wine's shared user data; the one from Debian 13 can (static binary).
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    QEMU=/opt/vq-qemu/qemu-i386
+    if [ ! -x "$QEMU" ]; then
+        mirror=http://deb.debian.org/debian
+        deb=$(curl -fsSL "$mirror/dists/trixie/main/binary-amd64/Packages.xz" | xz -d |
+              awk '/^Package: /{p=$2} /^Filename: /{ if (p=="qemu-user") { print $2; exit } }')
+        [ -n "$deb" ] || { echo "setup: qemu-user not found in Debian 13's package list" >&2; exit 1; }
+        tmp=$(mktemp -d)
+        curl -fsSL -o "$tmp/qemu-user.deb" "$mirror/$deb"
+        dpkg-deb -x "$tmp/qemu-user.deb" "$tmp/x"
+        mkdir -p /opt/vq-qemu
+        cp "$tmp/x/usr/bin/qemu-i386" "$QEMU"
+        rm -rf "$tmp"
+    fi
+    mountpoint -q /proc/sys/fs/binfmt_misc || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && echo -1 > /proc/sys/fs/binfmt_misc/qemu-i386
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$QEMU"':F' \
+        > /proc/sys/fs/binfmt_misc/register
+    /usr/lib/wine/wine --version >/dev/null 2>&1 ||
+        { echo "setup: Wine's 32-bit loader still does not start" >&2; exit 1; }
+fi
 
 echo "setup: done (third-party sources in $DEPS_DIR)"

@@ -11,15 +11,7 @@ if [ -z "$VQ_WINEPREFIX" ]; then
     VQ_WINEPREFIX="$d/wineprefix"
 fi
 export WINEPREFIX="$VQ_WINEPREFIX"
-# Debian's wine32 needs a kernel that runs 32-bit Linux programs; where it
-# cannot, tools/build-wine.sh provides a WoW64 build (64-bit prefix that runs
-# our 32-bit programs).
-if [ -f /opt/vq-wine/.vq-complete ]; then
-    export PATH="/opt/vq-wine/bin:$PATH"
-    unset WINEARCH
-else
-    export WINEARCH=win32
-fi
+export WINEARCH=win32
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 if [ ! -f "$WINEPREFIX/.vq-ready" ]; then
@@ -27,14 +19,10 @@ if [ ! -f "$WINEPREFIX/.vq-ready" ]; then
     exec 9>"$WINEPREFIX.lock"
     flock 9
     if [ ! -f "$WINEPREFIX/.vq-ready" ]; then
-        wineboot -i >/dev/null 2>&1
+        wine wineboot -i >/dev/null 2>&1
         wineserver -w
         mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
         cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-        if [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
-            cp /usr/i686-w64-mingw32/lib/zlib1.dll "$WINEPREFIX/drive_c/windows/syswow64/" 2>/dev/null || true
-            cp /usr/x86_64-w64-mingw32/lib/zlib1.dll "$WINEPREFIX/drive_c/windows/system32/" 2>/dev/null || true
-        fi
         touch "$WINEPREFIX/.vq-ready"
     fi
     flock -u 9
