@@ -15,6 +15,8 @@ namespace {
 
 const char kClass[] = "PylSoftLineinCaptureModule";
 const char kNoDevice[] = "No audio device installed!\t";
+// How often the capture thread looks for room while the ring is full.
+const DWORD kRoomPollMs = 10;
 
 const GUID kSubFormatPcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 const GUID kSubFormatFloat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
@@ -205,7 +207,8 @@ void QueueFreeHeaders(CaptureInstance* inst)
 
 // Moves filled buffers into the ring in the order the device filled them;
 // stops at the first one still recording or one the ring cannot take yet.
-void DrainFilledHeaders(CaptureInstance* inst)
+// Returns true when a filled buffer is left waiting for room in the ring.
+bool DrainFilledHeaders(CaptureInstance* inst)
 {
     while (inst->queueCount > 0) {
         int index = inst->queue[inst->queueHead];
@@ -216,7 +219,7 @@ void DrainFilledHeaders(CaptureInstance* inst)
         if (bytes > h->dwBufferLength)
             bytes = h->dwBufferLength;
         if (RingBuffer_Free(inst->ring) < bytes)
-            break;
+            return true;
         if (bytes > 0)
             RingBuffer_Write(h->lpData, bytes, inst->ring);
         g_waveIn->UnprepareHeader(inst->device, h, sizeof *h);
@@ -226,16 +229,21 @@ void DrainFilledHeaders(CaptureInstance* inst)
         inst->queueHead = (inst->queueHead + 1) % kHeaderCount;
         --inst->queueCount;
     }
+    return false;
 }
 
 DWORD WINAPI CaptureThread(LPVOID param)
 {
     auto* inst = static_cast<CaptureInstance*>(param);
+    bool waitingForRoom = false;
     while (!inst->stop) {
-        WaitForSingleObject(inst->event, 500);
+        // Reads make room without signalling the event: while a filled buffer
+        // waits for the ring, look again soon instead of after the full 500 ms,
+        // or a device with every buffer filled records nothing in between.
+        WaitForSingleObject(inst->event, waitingForRoom ? kRoomPollMs : 500);
         if (inst->stop)
             break;
-        DrainFilledHeaders(inst);
+        waitingForRoom = DrainFilledHeaders(inst);
         QueueFreeHeaders(inst);
     }
     return 0;

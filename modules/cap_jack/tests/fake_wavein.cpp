@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -37,7 +38,7 @@ Stats g_stats;
 size_t g_sourcePos = 0;
 bool g_everStarted = false;
 std::set<Device*> g_devices;
-std::set<WAVEHDR*> g_prepared;
+std::map<WAVEHDR*, Device*> g_prepared;  // each prepared header and its device
 
 void Violation(const char* text)
 {
@@ -116,6 +117,14 @@ Device* Valid(HWAVEIN hw)
     return g_devices.count(dev) ? dev : nullptr;
 }
 
+bool HasPreparedHeaders(Device* dev)
+{
+    for (const auto& entry : g_prepared)
+        if (entry.second == dev)
+            return true;
+    return false;
+}
+
 UINT WINAPI FakeGetNumDevs(void)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -173,7 +182,8 @@ MMRESULT WINAPI FakeOpen(LPHWAVEIN out, UINT id, LPCWAVEFORMATEX fmt, DWORD_PTR 
 MMRESULT WINAPI FakePrepare(HWAVEIN hw, LPWAVEHDR h, UINT size)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (!Valid(hw)) {
+    Device* dev = Valid(hw);
+    if (!dev) {
         Violation("prepare on a closed device");
         return MMSYSERR_INVALHANDLE;
     }
@@ -182,7 +192,7 @@ MMRESULT WINAPI FakePrepare(HWAVEIN hw, LPWAVEHDR h, UINT size)
     if (h->dwFlags & WHDR_PREPARED)
         Violation("header prepared twice");
     h->dwFlags |= WHDR_PREPARED;
-    g_prepared.insert(h);
+    g_prepared[h] = dev;
     ++g_stats.prepares;
     return MMSYSERR_NOERROR;
 }
@@ -197,7 +207,8 @@ MMRESULT WINAPI FakeAdd(HWAVEIN hw, LPWAVEHDR h, UINT size)
     }
     if (!h || size < sizeof(WAVEHDR))
         return MMSYSERR_INVALPARAM;
-    if (!(h->dwFlags & WHDR_PREPARED) || !g_prepared.count(h)) {
+    auto prepared = g_prepared.find(h);
+    if (!(h->dwFlags & WHDR_PREPARED) || prepared == g_prepared.end() || prepared->second != dev) {
         Violation("buffer added without prepare");
         return WAVERR_UNPREPARED;
     }
@@ -219,7 +230,8 @@ MMRESULT WINAPI FakeAdd(HWAVEIN hw, LPWAVEHDR h, UINT size)
 MMRESULT WINAPI FakeUnprepare(HWAVEIN hw, LPWAVEHDR h, UINT size)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (!Valid(hw)) {
+    Device* dev = Valid(hw);
+    if (!dev) {
         Violation("unprepare on a closed device");
         return MMSYSERR_INVALHANDLE;
     }
@@ -229,12 +241,13 @@ MMRESULT WINAPI FakeUnprepare(HWAVEIN hw, LPWAVEHDR h, UINT size)
         Violation("unprepare of a queued buffer");
         return WAVERR_STILLPLAYING;
     }
-    if (!g_prepared.count(h)) {
-        Violation("unprepare of a buffer never prepared");
+    auto prepared = g_prepared.find(h);
+    if (prepared == g_prepared.end() || prepared->second != dev) {
+        Violation("unprepare of a buffer never prepared on this device");
         return MMSYSERR_NOERROR;
     }
     CheckLive(h, "buffer data freed before unprepare");
-    g_prepared.erase(h);
+    g_prepared.erase(prepared);
     h->dwFlags &= ~WHDR_PREPARED;
     ++g_stats.unprepares;
     return MMSYSERR_NOERROR;
@@ -310,7 +323,8 @@ MMRESULT WINAPI FakeClose(HWAVEIN hw)
         Violation("close with buffers still queued");
         return WAVERR_STILLPLAYING;
     }
-    if (!g_prepared.empty())
+    // Only this device's buffers count: other open devices keep theirs.
+    if (HasPreparedHeaders(dev))
         Violation("close with buffers still prepared");
     ++g_stats.closes;
     dev->closing = true;

@@ -227,8 +227,16 @@ protected:
 
     void SetUp() override
     {
+        // Tests call SetUp() again for a second run: every recorded or
+        // scripted value starts afresh, not only the module scripts.
         g_cap = CaptureScript();
         g_enc = EncoderLog();
+        sink = Sink();
+        clock = VirtualClock();
+        actions = Actions();
+        settings = Settings();
+        stop = 0;
+        pause = 0;
         capture.h.Kind = KindCapture;
         capture.capture = {CapOpen, CapPause, CapRead, CapGetTime, CapGetPcmFormat, CapGetTag, CapClose};
         encoder.h.Kind = KindEncoder;
