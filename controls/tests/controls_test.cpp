@@ -68,9 +68,9 @@ protected:
         DestroyWindow(parent_);
         Pump();
     }
-    HWND Make(const char* cls, int id, int w, int h)
+    HWND Make(const char* cls, int id, int w, int h, int x = 10, int y = 10)
     {
-        HWND c = CreateWindowA(cls, "", WS_CHILD | WS_VISIBLE, 10, 10, w, h, parent_,
+        HWND c = CreateWindowA(cls, "", WS_CHILD | WS_VISIBLE, x, y, w, h, parent_,
                                reinterpret_cast<HMENU>((INT_PTR)id), GetModuleHandleA(nullptr), nullptr);
         Pump();
         g_notes.clear();
@@ -216,6 +216,7 @@ TEST_F(ControlsTest, SliderRangeMarkAndKeys)
     EXPECT_EQ(Get(s), 13.5);
     SendMessageA(s, WM_KEYDOWN, VK_SUBTRACT, 0);
     EXPECT_EQ(Get(s), 13.0);
+    Pump();  // deliver the notifications the keys above posted
     g_notes.clear();
     SendMessageA(s, WM_KEYDOWN, 'A', 0);  // ignored
     Pump();
@@ -347,16 +348,18 @@ TEST_F(ControlsTest, SliderAndKnobPixels)
     EXPECT_EQ(Pixel(s, tx1, my - 4), shade);  // short tick at the top end (i = n = 29)
     EXPECT_EQ(Pixel(s, tx1, 2), bg);
     EXPECT_EQ(Pixel(s, 12, 0), shade);  // long tick at i = 0, x = floor(204 - 29 x 6.6)
-    EXPECT_NE(Pixel(s, 6, my), RGB(20 / 1.7, 200 / 1.7, 40 / 1.7));  // thumb covers the groove's start
+    EXPECT_NE(Pixel(s, 8, my), RGB(20 / 1.7, 200 / 1.7, 40 / 1.7));  // thumb covers the groove's start
     SetD(s, VCM_SETVALUE, 1.0);
-    EXPECT_EQ(Pixel(s, 6, my), RGB(20 / 1.7, 200 / 1.7, 40 / 1.7));
+    EXPECT_EQ(Pixel(s, 8, my), RGB(20 / 1.7, 200 / 1.7, 40 / 1.7));
+    EXPECT_EQ(Pixel(s, 6, my), shade);  // the shade line's short upright at the start overdraws the dark line
     EXPECT_NE(Pixel(s, tx1, my), RGB(20 / 1.7, 200 / 1.7, 40 / 1.7));  // thumb now at x = 198
     // Shadow: five fading copies down and to the right of the thumb.
     EXPECT_NE(Pixel(s, 198 + 13 + 1, my + 4), bg);
 
     // The knob draws the same thumb turned half a turn about its own centre.
-    HWND sl = Make("pylvc_slider", 2, 13, 40);
-    HWND kn = Make("pylvc_knob", 3, 13, 40);
+    // Pixels are read from the screen, so the two controls must not overlap each other or the slider above.
+    HWND sl = Make("pylvc_slider", 2, 13, 40, 10, 60);
+    HWND kn = Make("pylvc_knob", 3, 13, 40, 40, 60);
     for (HWND c : {sl, kn}) {
         SendMessageA(c, VCM_SETBKCOLOR, 1, bg);
         SetD(c, VCM_SETVALUE, 1.0, 1);  // vertical: thumb at the top, (0, 0)
