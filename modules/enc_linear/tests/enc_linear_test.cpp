@@ -425,6 +425,13 @@ DWORD WINAPI DriveDialog(LPVOID arg)
         dlg = FindWindowA("#32770", "PylSoft WAV Encoder");
     }
     if (!dlg) return 0;
+    // The dialog exists (and carries its caption) before WM_INITDIALOG has
+    // filled it; the modal loop shows it only afterwards.
+    for (int i = 0; i < 400 && IsWindow(dlg) && !IsWindowVisible(dlg); i++) Sleep(25);
+    if (!IsWindowVisible(dlg)) {
+        PostMessageA(dlg, WM_COMMAND, IDOK, 0);  // fail below instead of leaving the dialog open
+        return 0;
+    }
     p->found = true;
     char text[1024];
     GetDlgItemTextA(dlg, 1000, text, sizeof(text));

@@ -435,9 +435,34 @@ TEST_F(MpegTest, WritesTagsWithoutTouchingAudio)
 
     std::vector<unsigned char> after;
     vqtest::ReadFile(path, after);
-    EXPECT_GT(after.size(), before.size());
+    // The file's existing tag has padding enough for the new frames, so the
+    // tag is rewritten in place: the tag bytes change, the size need not.
+    EXPECT_GE(after.size(), before.size());
+    EXPECT_NE(after, before);
     EXPECT_EQ(AudioPart(after), AudioPart(before));
-    // No temporary file is left beside it.
+
+    // A file without a tag grows by the new one (the library rewrites the
+    // whole file through a temporary copy).
+    std::string plain = dir + "\\plain.mp3";
+    ASSERT_TRUE(CopyFileA(Data("cbr.mp3").c_str(), plain.c_str(), FALSE));
+    std::vector<unsigned char> plainBefore, plainAfter;
+    vqtest::ReadFile(plain, plainBefore);
+    ASSERT_NE(memcmp(plainBefore.data(), "ID3", 3), 0);
+    TrackInfo wp = w;
+    strcpy(wp.path, plain.c_str());
+    ASSERT_EQ(m()->input.SetTagEx(&wp), 1);
+    vqtest::ReadFile(plain, plainAfter);
+    EXPECT_GT(plainAfter.size(), plainBefore.size());
+    EXPECT_EQ(memcmp(plainAfter.data(), "ID3", 3), 0);
+    EXPECT_EQ(AudioPart(plainAfter), plainBefore);
+    TrackInfo rp{};
+    strcpy(rp.path, plain.c_str());
+    ASSERT_EQ(m()->input.GetTagEx(&rp), 1);
+    EXPECT_STREQ(rp.title, longTitle.c_str());
+    EXPECT_STREQ(rp.author, "<Not Set>");
+    DeleteFileA(plain.c_str());
+
+    // No temporary file is left beside them.
     WIN32_FIND_DATAA fd;
     HANDLE f = FindFirstFileA((dir + "\\*").c_str(), &fd);
     int files = 0;
