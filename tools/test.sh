@@ -10,10 +10,12 @@ cmake --build "$build" -j"$(nproc)"
 # server running for it so each test program does not start its own.
 export WINEPREFIX="$build/wineprefix" WINEARCH=win32
 "$root/tools/wine-run.sh" wineboot >/dev/null 2>&1 || true
-wineserver -w
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
 wineserver -p || true
 rc=0
 xvfb-run -a -s "-screen 0 1280x1024x24" \
     ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@" || rc=$?
 wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
 exit $rc

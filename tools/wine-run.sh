@@ -27,4 +27,13 @@ if [ ! -f "$WINEPREFIX/.vq-ready" ]; then
     fi
     flock -u 9
 fi
-exec wine "$@"
+# The first window of a prefix starts its desktop process, which inherits the
+# output handles of the program that needed it and lives as long as the Wine
+# server. Give the program a file rather than our caller's pipe, so whoever
+# reads our output (ctest) sees it end when the program ends.
+out=$(mktemp)
+wine "$@" >"$out" 2>&1
+rc=$?
+cat "$out"
+rm -f "$out"
+exit $rc

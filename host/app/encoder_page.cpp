@@ -2,6 +2,7 @@
 // recording time limit, silence splitting).
 #include <windows.h>
 #include <commctrl.h>
+#include <ctype.h>
 #include <errno.h>
 #include <math.h>
 #include <stdio.h>
@@ -58,14 +59,31 @@ int SelectedEncoder(HWND page)
     return (d >= 0 && d < 32 && g_host.encoderModules[d]) ? d : -1;
 }
 
+// The leading decimal number of a text, read as atof reads it: blanks, a sign,
+// digits with an optional point and exponent; no number gives 0. Words such as
+// "inf" or "nan" and hexadecimal forms are no decimal number, whichever C
+// runtime's atof the program is linked with (some read them), so a NaN never
+// reaches the settings. An overflowing exponent gives an infinity, which the
+// range check turns into the limit.
+double ReadDecimal(const char* text)
+{
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        p++;
+    if (*p == '+' || *p == '-')
+        p++;
+    if (!isdigit((unsigned char)*p) && !(*p == '.' && isdigit((unsigned char)p[1])))
+        return 0.0;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))
+        return 0.0;
+    return atof(text);
+}
+
 void SilenceEdited(HWND page, int editId, int spinId, int index)
 {
     char text[32];
     GetDlgItemTextA(page, editId, text, sizeof(text));
-    double v = atof(text);
-    // "inf", "nan" or 1e999 would reach the settings as non-numbers: keep the old value.
-    if (!isfinite(v))
-        return;
+    double v = ReadDecimal(text);
     double lo = Limit(index, 0), hi = Limit(index, 1);
     if (v < lo) {
         v = lo;

@@ -270,8 +270,9 @@ bool StartFolderScan(const char* folder)
     HANDLE thread = CreateThread(nullptr, 0, ScanFolderThread, copy, 0, &id);
     if (!thread) {
         HeapFree(GetProcessHeap(), 0, copy);
-        if (s_activeScans.fetch_sub(1) == 1)
+        if (s_activeScans.load() == 1)
             EnableScanControls(TRUE);
+        s_activeScans.fetch_sub(1);
         return false;
     }
     RegisterHostThread(thread, true);
@@ -296,8 +297,11 @@ INT_PTR CALLBACK FilesPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam
         InsertRow(page, reinterpret_cast<const TrackInfo*>(lParam), (int)wParam);
         return TRUE;
     case FILES_SCANDONE:
-        if (s_activeScans.fetch_sub(1) == 1)
+        // The controls come back before the count drops, so a count of 0
+        // seen from another thread means the page is usable again.
+        if (s_activeScans.load() == 1)
             EnableScanControls(TRUE);
+        s_activeScans.fetch_sub(1);
         return TRUE;
     case WM_DROPFILES:
         AddDropped((HDROP)wParam);

@@ -169,7 +169,9 @@ bool ReadXingHeader(mad_bitptr ptr, unsigned bitLength, XingHeader* xing)
         xing->scale = (uint32_t)mad_bit_read(&ptr, 32);
         bitLength -= 32;
     }
-    xing->flags = flags;
+    // An "Info" tag marks a constant bit rate stream: its frame is skipped
+    // like a Xing frame, but duration and bit rate come from the frame header.
+    xing->flags = magic == 0x58696E67UL ? flags : 0;
     return true;
 }
 

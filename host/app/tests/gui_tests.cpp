@@ -195,9 +195,11 @@ TEST_F(Wizard, ProcessingPageDefaultsAndPauseToggle)
 HWND FindOptionsDialog()
 {
     HWND found = nullptr;
+    // The dialog window exists before its WM_INITDIALOG has filled the
+    // controls; it is shown only after that, so wait until it is visible.
     WaitUntil([&] {
         found = FindWindowA("#32770", Tr("Options", "Opciones"));
-        return found != nullptr;
+        return found != nullptr && IsWindowVisible(found);
     }, 10000);
     return found;
 }
@@ -361,9 +363,18 @@ TEST_F(Wizard, EncoderPageConversionsAndLimits)
     SetEditText(enc, IDC_SPLIT_EDIT, "7.25");
     EXPECT_EQ(HostDouble(SetSilenceLength), 7.25);
     EXPECT_EQ(SendDlgItemMessageA(enc, IDC_SPLIT_SPIN, UDM_GETPOS32, 0, 0), 72);
-    for (const char* bad : {"1e999", "inf", "nan"}) {
-        SetEditText(enc, IDC_SPLIT_EDIT, bad);
-        EXPECT_EQ(HostDouble(SetSilenceLength), 7.25) << bad;
+    // The text is read as atof reads a decimal number: words are no number (0,
+    // so the minimum), an overflowing exponent is above the maximum. Never a
+    // NaN or an infinity in the setting.
+    struct { const char* text; double expected; const char* shown; } odd[] = {
+        {"1e999", 10.0, "10.0"}, {"inf", 0.5, "0.5"}, {"nan", 0.5, "0.5"}, {"-inf", 0.5, "0.5"}, {"abc", 0.5, "0.5"}};
+    for (auto& o : odd) {
+        SetEditText(enc, IDC_SPLIT_EDIT, "7.25");
+        ASSERT_EQ(HostDouble(SetSilenceLength), 7.25);
+        SetEditText(enc, IDC_SPLIT_EDIT, o.text);
+        EXPECT_EQ(HostDouble(SetSilenceLength), o.expected) << o.text;
+        EXPECT_EQ(Text(Item(enc, IDC_SPLIT_EDIT)), o.shown) << o.text;
+        EXPECT_EQ(SendDlgItemMessageA(enc, IDC_SPLIT_SPIN, UDM_GETPOS32, 0, 0), (int)(o.expected * 10)) << o.text;
     }
     SetEditText(enc, IDC_STOP_EDIT, "61");
     EXPECT_EQ(HostDouble(SetMaximumSilence), 60.0);
