@@ -20,7 +20,7 @@ endfunction()
 # vq_test(name SOURCES... [LIBS ...] [ENV ...] [LABELS ...]): a GoogleTest
 # executable run under Wine by ctest (one ctest entry per executable).
 function(vq_test name)
-    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV;LABELS;DEPENDS" ${ARGN})
+    cmake_parse_arguments(T "DESKTOP" "TIMEOUT" "SOURCES;LIBS;ENV;LABELS;DEPENDS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE gtest gtest_main ${T_LIBS})
     if(T_DEPENDS)
@@ -34,5 +34,10 @@ function(vq_test name)
         ENVIRONMENT "VQ_BIN_DIR=${VQ_BIN_DIR};VQ_SOURCE_DIR=${CMAKE_SOURCE_DIR};${T_ENV}")
     if(T_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    # Programs that open windows share one Wine desktop and one X screen: they
+    # look windows up by title and read pixels back, so they take turns.
+    if(T_DESKTOP)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK desktop)
     endif()
 endfunction()

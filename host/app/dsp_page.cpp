@@ -130,11 +130,10 @@ int BuildDspChain(HWND dspPage)
 INT_PTR CALLBACK DspPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     INT_PTR result;
-    if (PageColorMessage(page, s_brush, msg, wParam, lParam, &result))
+    if (PageFrameMessage(page, &s_brush, msg, wParam, lParam, &result))
         return result;
     switch (msg) {
     case WM_INITDIALOG: {
-        s_brush = CreatePageBrush(page);
         HWND modules = GetDlgItem(page, IDC_DSP_MODULES);
         for (int i = 0; i < 32; i++) {
             IVqProModule* m = g_host.dspModules[i];
@@ -215,11 +214,6 @@ INT_PTR CALLBACK DspPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
         }
         break;
     }
-    case WM_DESTROY:
-        if (s_brush)
-            DeleteObject(s_brush);
-        s_brush = nullptr;
-        break;
     }
     return FALSE;
 }

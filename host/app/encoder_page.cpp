@@ -139,11 +139,10 @@ void FormatTimeLimit(int seconds, char* buf, int size)
 INT_PTR CALLBACK EncoderPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     INT_PTR result;
-    if (PageColorMessage(page, s_brush, msg, wParam, lParam, &result))
+    if (PageFrameMessage(page, &s_brush, msg, wParam, lParam, &result))
         return result;
     switch (msg) {
     case WM_INITDIALOG: {
-        s_brush = CreatePageBrush(page);
         HWND list = GetDlgItem(page, IDC_ENC_LIST);
         int chosen = -1;
         for (int i = 0; i < 32; i++) {
@@ -260,11 +259,6 @@ INT_PTR CALLBACK EncoderPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lPar
                 SilenceEdited(page, IDC_STOP_EDIT, IDC_STOP_SPIN, SetMaximumSilence);
             return TRUE;
         }
-        break;
-    case WM_DESTROY:
-        if (s_brush)
-            DeleteObject(s_brush);
-        s_brush = nullptr;
         break;
     }
     return FALSE;

@@ -284,12 +284,11 @@ int ActiveFolderScans() { return s_activeScans.load(); }
 INT_PTR CALLBACK FilesPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     INT_PTR result;
-    if (PageColorMessage(page, s_brush, msg, wParam, lParam, &result))
+    if (PageFrameMessage(page, &s_brush, msg, wParam, lParam, &result))
         return result;
     switch (msg) {
     case WM_INITDIALOG:
         g_host.pages[PageFiles] = page;
-        s_brush = CreatePageBrush(page);
         InitImagesAndColumns(page);
         WriteCountText();
         return TRUE;
@@ -336,9 +335,6 @@ INT_PTR CALLBACK FilesPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam
         break;
     case WM_DESTROY:
         g_host.pages[PageFiles] = nullptr;
-        if (s_brush)
-            DeleteObject(s_brush);
-        s_brush = nullptr;
         s_activeScans = 0;
         break;
     }

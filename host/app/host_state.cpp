@@ -83,6 +83,18 @@ template <typename T> static void SetDefault(SettingRecord* r, T v)
     SettingStore<T>(r->currentValue, v);
 }
 
+// A number setting kept within [lo, hi]; with a two-entry list mode, lo and hi
+// are the list's values.
+template <typename T>
+static void InitRanged(int index, const char* name, SettingType type, T lo, T hi, T def,
+                       ConstraintMode mode = ConstraintMode::Range)
+{
+    SettingRecord* r = InitRecord(index, name, type, mode);
+    SettingStore<T>(r->limits, lo, 0);
+    SettingStore<T>(r->limits, hi, 1);
+    SetDefault<T>(r, def);
+}
+
 static void SetDefaultText(SettingRecord* r, const char* text)
 {
     lstrcpynA(reinterpret_cast<char*>(r->defaultValue), text, sizeof(r->defaultValue));
@@ -166,26 +178,11 @@ void BuildHostSettings(HINSTANCE instance)
     SetDefault<int32_t>(r, 1);
     r = InitRecord(SetDspChain, "DSP Chain", SettingType::Text, ConstraintMode::Fixed);
     SetDefaultText(r, "");
-    r = InitRecord(SetTimeLimit, "Encoding Time Limit", SettingType::Int32, ConstraintMode::Range);
-    SettingStore<int32_t>(r->limits, 5, 0);
-    SettingStore<int32_t>(r->limits, 86400, 1);
-    SetDefault<int32_t>(r, 3600);
-    r = InitRecord(SetSilenceDetection, "Silence Detection", SettingType::Int16, ConstraintMode::Range);
-    SettingStore<int16_t>(r->limits, 0, 0);
-    SettingStore<int16_t>(r->limits, 1, 1);
-    SetDefault<int16_t>(r, 0);
-    r = InitRecord(SetSilenceLength, "Silence Lenght", SettingType::Double, ConstraintMode::Range);
-    SettingStore<double>(r->limits, 0.5, 0);
-    SettingStore<double>(r->limits, 10.0, 1);
-    SetDefault<double>(r, 3.0);
-    r = InitRecord(SetMaximumSilence, "Maximum Silence", SettingType::Double, ConstraintMode::Range);
-    SettingStore<double>(r->limits, 5.0, 0);
-    SettingStore<double>(r->limits, 60.0, 1);
-    SetDefault<double>(r, 10.0);
-    r = InitRecord(SetDeleteOriginals, "Delete original files", SettingType::Int16, ConstraintMode::Range);
-    SettingStore<int16_t>(r->limits, 0, 0);
-    SettingStore<int16_t>(r->limits, 1, 1);
-    SetDefault<int16_t>(r, 0);
+    InitRanged<int32_t>(SetTimeLimit, "Encoding Time Limit", SettingType::Int32, 5, 86400, 3600);
+    InitRanged<int16_t>(SetSilenceDetection, "Silence Detection", SettingType::Int16, 0, 1, 0);
+    InitRanged<double>(SetSilenceLength, "Silence Lenght", SettingType::Double, 0.5, 10.0, 3.0);
+    InitRanged<double>(SetMaximumSilence, "Maximum Silence", SettingType::Double, 5.0, 60.0, 10.0);
+    InitRanged<int16_t>(SetDeleteOriginals, "Delete original files", SettingType::Int16, 0, 1, 0);
     r = InitRecord(SetLogFile, "Log File", SettingType::Text, ConstraintMode::Fixed);
     char path[1024] = {};
     ChangeFileExt(instance, "log", path, sizeof(path));
@@ -201,10 +198,7 @@ void BuildHostSettings(HINSTANCE instance)
     char dir[1024];
     snprintf(dir, sizeof(dir), "%s\\PylSoft\\Modules", common);
     SetDefaultText(r, dir);
-    r = InitRecord(SetCheckUpdates, "Check updates", SettingType::Int16, static_cast<ConstraintMode>(2));
-    SettingStore<int16_t>(r->limits, 0, 0);
-    SettingStore<int16_t>(r->limits, 1, 1);
-    SetDefault<int16_t>(r, 1);
+    InitRanged<int16_t>(SetCheckUpdates, "Check updates", SettingType::Int16, 0, 1, 1, static_cast<ConstraintMode>(2));
 
     snprintf(g_host.versionText, sizeof(g_host.versionText), "v%d.%d.%d.%d",
              (int)(g_hostModule.h.Version >> 28 & 0xF), (int)(g_hostModule.h.Version >> 24 & 0xF),

@@ -264,9 +264,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam
         OnCloseRequest(dlg);
         return TRUE;
     case WM_DESTROY:
-        if (g_host.mainBrush)
-            DeleteObject(g_host.mainBrush);
-        g_host.mainBrush = nullptr;
+        DeletePageBrush(&g_host.mainBrush);
         break;
     }
     return FALSE;

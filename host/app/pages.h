@@ -15,6 +15,12 @@ LRESULT CALLBACK LinkLabelProc(HWND, UINT, WPARAM, LPARAM);
 HBRUSH CreatePageBrush(HWND window);
 // Answers the colour messages of a page; returns TRUE with *result set when handled.
 bool PageColorMessage(HWND page, HBRUSH brush, UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* result);
+// Deletes *brush when there is one and clears it.
+void DeletePageBrush(HBRUSH* brush);
+// The frame part of a page's procedure: makes *brush on WM_INITDIALOG, answers the
+// colour messages with it and deletes it on WM_DESTROY. Returns TRUE with *result set
+// when the message is answered; WM_INITDIALOG and WM_DESTROY still go on to the page.
+bool PageFrameMessage(HWND page, HBRUSH* brush, UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* result);
 void ResetPages();
 
 // Runs the whole program on the calling thread (the body of WinMain) and returns its exit code.

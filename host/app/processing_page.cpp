@@ -20,11 +20,10 @@ void AddChoice(HWND combo, const char* text, int data)
 INT_PTR CALLBACK ProcessingPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     INT_PTR result;
-    if (PageColorMessage(page, s_brush, msg, wParam, lParam, &result))
+    if (PageFrameMessage(page, &s_brush, msg, wParam, lParam, &result))
         return result;
     switch (msg) {
     case WM_INITDIALOG: {
-        s_brush = CreatePageBrush(page);
         HWND priority = GetDlgItem(page, IDC_PRIORITY);
         const int priorities[7] = {THREAD_PRIORITY_IDLE, THREAD_PRIORITY_LOWEST, THREAD_PRIORITY_BELOW_NORMAL,
                                    THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
@@ -62,11 +61,6 @@ INT_PTR CALLBACK ProcessingPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM l
             }
             return TRUE;
         }
-        break;
-    case WM_DESTROY:
-        if (s_brush)
-            DeleteObject(s_brush);
-        s_brush = nullptr;
         break;
     }
     return FALSE;

@@ -64,6 +64,26 @@ bool PageColorMessage(HWND page, HBRUSH brush, UINT msg, WPARAM wParam, LPARAM l
     return false;
 }
 
+void DeletePageBrush(HBRUSH* brush)
+{
+    if (*brush)
+        DeleteObject(*brush);
+    *brush = nullptr;
+}
+
+bool PageFrameMessage(HWND page, HBRUSH* brush, UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* result)
+{
+    switch (msg) {
+    case WM_INITDIALOG:
+        *brush = CreatePageBrush(page);
+        return false;
+    case WM_DESTROY:
+        DeletePageBrush(brush);
+        return false;
+    }
+    return PageColorMessage(page, *brush, msg, wParam, lParam, result);
+}
+
 void ResetPages()
 {
     HWND main = g_host.mainDialog;
@@ -112,11 +132,10 @@ INT_PTR CALLBACK SourcePageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lPara
 {
     static HBRUSH brush;
     INT_PTR result;
-    if (PageColorMessage(page, brush, msg, wParam, lParam, &result))
+    if (PageFrameMessage(page, &brush, msg, wParam, lParam, &result))
         return result;
     switch (msg) {
     case WM_INITDIALOG: {
-        brush = CreatePageBrush(page);
         HWND list = GetDlgItem(page, IDC_SOURCE_LIST);
         LRESULT pos = SendMessageA(list, CB_ADDSTRING, 0, (LPARAM)LoadStr(IDS_EXISTING_FILES));
         SendMessageA(list, CB_SETITEMDATA, pos, (LPARAM)-1);
@@ -195,11 +214,6 @@ INT_PTR CALLBACK SourcePageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lPara
             return TRUE;
         }
         }
-        break;
-    case WM_DESTROY:
-        if (brush)
-            DeleteObject(brush);
-        brush = nullptr;
         break;
     }
     return FALSE;

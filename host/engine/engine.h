@@ -66,6 +66,17 @@ public:
     virtual void EnableNavigation() = 0;
 };
 
+// A sink that shows nothing, for runs without a window.
+class NullProgressSink : public EngineProgressSink {
+public:
+    void SetBarRange(Bar, int) override {}
+    void SetBarPos(Bar, int) override {}
+    void SetText(Text, const char*) override {}
+    void SetTitle(const char*) override {}
+    void EnablePause(bool) override {}
+    void EnableNavigation() override {}
+};
+
 // The Files page's rows (sorted by path): read in order, taken from the front.
 class EngineFileRows {
 public:
@@ -159,7 +170,11 @@ DWORD WINAPI ProccessFilesThread(LPVOID context);
 
 // Level meters: largest absolute sample and root mean square of a block, 0..1.
 double ComputePeak(const char* data, unsigned bytes, const StreamFormat* fmt);
+// ComputeRms reads 8 and 16-bit blocks only (0 for any other width).
 double ComputeRms(const char* data, unsigned bytes, const StreamFormat* fmt);
+// Root mean square of 8, 16, 24-bit or 32-bit float blocks; a float that is
+// not finite counts as 0.
+double ComputeRmsAnyWidth(const char* data, unsigned bytes, const StreamFormat* fmt);
 
 // ---- Block path shared by the engines ----
 

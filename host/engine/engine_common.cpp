@@ -214,75 +214,74 @@ void EngineShowLevel(EngineContext* ctx, EngineStream* s, int n)
     ctx->sink->SetText(EngineProgressSink::TextLevel, text);
 }
 
-double ComputePeak(const char* data, unsigned bytes, const StreamFormat* fmt)
+// Samples in a block that ReadSample can decode: whole frames, bounded by the
+// bytes present; 0 for a bad format or a width other than 8, 16, 24 or 32 bits.
+static unsigned SampleCount(const char* data, unsigned bytes, const StreamFormat* fmt)
 {
     if (!data || !fmt || fmt->blockAlign <= 0 || fmt->channels <= 0)
-        return 0.0;
-    unsigned frames = bytes / (unsigned)fmt->blockAlign;
-    unsigned samples = frames * (unsigned)fmt->channels;
+        return 0;
+    int bits = fmt->bitsPerSample;
+    if (bits != 8 && bits != 16 && bits != 24 && bits != 32)
+        return 0;
+    unsigned samples = bytes / (unsigned)fmt->blockAlign * (unsigned)fmt->channels;
+    unsigned width = (unsigned)bits / 8;
+    return samples > bytes / width ? bytes / width : samples;
+}
+
+// Sample i of a block scaled to -1..1: unsigned 8-bit, signed 16-bit, signed
+// 24-bit little-endian or 32-bit float (returned as stored, NaN included).
+static double ReadSample(const unsigned char* p, int bitsPerSample, unsigned i)
+{
+    switch (bitsPerSample) {
+    case 8:
+        return ((int)p[i] - 128) / 128.0;
+    case 16: {
+        int16_t v;
+        memcpy(&v, p + 2 * i, 2);
+        return v / 32768.0;
+    }
+    case 24: {
+        int32_t v = (int32_t)((uint32_t)p[3 * i] << 8 | (uint32_t)p[3 * i + 1] << 16 | (uint32_t)p[3 * i + 2] << 24);
+        return (double)v / 2147483648.0;
+    }
+    default: {
+        float v;
+        memcpy(&v, p + 4 * i, 4);
+        return (double)v;
+    }
+    }
+}
+
+double ComputePeak(const char* data, unsigned bytes, const StreamFormat* fmt)
+{
+    unsigned samples = SampleCount(data, bytes, fmt);
     const unsigned char* p = (const unsigned char*)data;
     double peak = 0.0;
-    switch (fmt->bitsPerSample) {
-    case 8:
-        if (samples > bytes) samples = bytes;
-        for (unsigned i = 0; i < samples; i++)
-            peak = fmax(peak, fabs(((int)p[i] - 128) / 128.0));
-        break;
-    case 16:
-        if (samples > bytes / 2) samples = bytes / 2;
-        for (unsigned i = 0; i < samples; i++) {
-            int16_t v;
-            memcpy(&v, p + 2 * i, 2);
-            peak = fmax(peak, fabs(v / 32768.0));
-        }
-        break;
-    case 24:
-        if (samples > bytes / 3) samples = bytes / 3;
-        for (unsigned i = 0; i < samples; i++) {
-            int32_t v = (int32_t)((uint32_t)p[3 * i] << 8 | (uint32_t)p[3 * i + 1] << 16 | (uint32_t)p[3 * i + 2] << 24);
-            peak = fmax(peak, fabs((double)v / 2147483648.0));
-        }
-        break;
-    case 32:
-        if (samples > bytes / 4) samples = bytes / 4;
-        for (unsigned i = 0; i < samples; i++) {
-            float v;
-            memcpy(&v, p + 4 * i, 4);
-            if (!isnan(v))
-                peak = fmax(peak, fabs((double)v));
-        }
-        break;
-    default: return 0.0;
+    for (unsigned i = 0; i < samples; i++) {
+        double v = ReadSample(p, fmt->bitsPerSample, i);
+        if (!isnan(v))
+            peak = fmax(peak, fabs(v));
     }
     return peak;
 }
 
 double ComputeRms(const char* data, unsigned bytes, const StreamFormat* fmt)
 {
-    if (!data || !fmt || fmt->blockAlign <= 0 || fmt->channels <= 0)
+    if (!fmt || (fmt->bitsPerSample != 8 && fmt->bitsPerSample != 16))
         return 0.0;
-    unsigned frames = bytes / (unsigned)fmt->blockAlign;
-    unsigned samples = frames * (unsigned)fmt->channels;
+    return ComputeRmsAnyWidth(data, bytes, fmt);
+}
+
+double ComputeRmsAnyWidth(const char* data, unsigned bytes, const StreamFormat* fmt)
+{
+    unsigned samples = SampleCount(data, bytes, fmt);
     const unsigned char* p = (const unsigned char*)data;
     double sum = 0.0;
-    switch (fmt->bitsPerSample) {
-    case 8:
-        if (samples > bytes) samples = bytes;
-        for (unsigned i = 0; i < samples; i++) {
-            double s = ((int)p[i] - 128) / 128.0;
-            sum += s * s;
-        }
-        break;
-    case 16:
-        if (samples > bytes / 2) samples = bytes / 2;
-        for (unsigned i = 0; i < samples; i++) {
-            int16_t v;
-            memcpy(&v, p + 2 * i, 2);
-            double s = v / 32768.0;
-            sum += s * s;
-        }
-        break;
-    default: return 0.0;
+    for (unsigned i = 0; i < samples; i++) {
+        double s = ReadSample(p, fmt->bitsPerSample, i);
+        if (!isfinite(s))
+            s = 0.0;
+        sum += s * s;
     }
     return samples ? sqrt(sum / samples) : 0.0;
 }

@@ -15,16 +15,6 @@
 
 namespace {
 
-class QuietSink : public EngineProgressSink {
-public:
-    void SetBarRange(Bar, int) override {}
-    void SetBarPos(Bar, int) override {}
-    void SetText(Text, const char*) override {}
-    void SetTitle(const char*) override {}
-    void EnablePause(bool) override {}
-    void EnableNavigation() override {}
-};
-
 class DriverActions : public EngineActions {
 public:
     bool deleteOriginals = false;
@@ -133,7 +123,7 @@ int main(int argc, char** argv)
         }
     }
     if (rc == 0) {
-        QuietSink sink;
+        NullProgressSink sink;
         std::atomic<int> stopFlag{0}, pauseFlag{0};
         ctx.files = &files;
         ctx.sink = &sink;

@@ -151,6 +151,17 @@ TEST_F(Batch, WizardConvertsAFolderThroughTwoDspsIntoWav)
     HWND proc = Page(PageProcessing);
     ASSERT_TRUE(SelectByData(proc, IDC_WHEN_DONE, 144));
     Click(Main(), IDC_NEXT);
+    // A picture of the running batch, kept for a look by eye: taken once the
+    // track bar has moved, if the batch has not ended by then.
+    ASSERT_TRUE(WaitUntil([proc] {
+        return !ShownBoxes().empty() || SendDlgItemMessageA(proc, IDC_TRACK_BAR, PBM_GETPOS, 0, 0) > 0;
+    }, 60000));
+    if (ShownBoxes().empty()) {
+        std::string shot = vqtest::TestDataDir() + "\\app\\screens";
+        CreateDirectoryA(shot.c_str(), nullptr);
+        shot += Spanish() ? "\\es-batch.bmp" : "\\en-batch.bmp";
+        EXPECT_GT(SaveScreenshot(Main(), shot), 20) << "the running batch looks blank";
+    }
     ASSERT_TRUE(WaitUntil([] { return !ShownBoxes().empty(); }, 60000)) << "the batch did not finish";
     EXPECT_EQ(ShownBoxes()[0].text, Tr("Batch processing complete.", "Proceso por lotes finalizado."));
 

@@ -305,29 +305,7 @@ DWORD WINAPI ProccessLiveInputThread(LPVOID job)
 
 double CaptureRms(const char* data, unsigned bytes, const StreamFormat* fmt)
 {
-    if (!data || !fmt || fmt->blockAlign <= 0 || fmt->channels <= 0)
-        return 0.0;
-    if (fmt->bitsPerSample != 24 && fmt->bitsPerSample != 32)
-        return ComputeRms(data, bytes, fmt);
-    unsigned width = (unsigned)fmt->bitsPerSample / 8;
-    unsigned samples = bytes / (unsigned)fmt->blockAlign * (unsigned)fmt->channels;
-    if (samples > bytes / width)
-        samples = bytes / width;
-    const unsigned char* p = (const unsigned char*)data;
-    double sum = 0.0;
-    for (unsigned i = 0; i < samples; i++) {
-        double s;
-        if (width == 3) {
-            int32_t v = (int32_t)((uint32_t)p[3 * i] << 8 | (uint32_t)p[3 * i + 1] << 16 | (uint32_t)p[3 * i + 2] << 24);
-            s = (double)v / 2147483648.0;
-        } else {
-            float v;
-            memcpy(&v, p + 4 * i, 4);
-            s = isfinite(v) ? (double)v : 0.0;
-        }
-        sum += s * s;
-    }
-    return samples ? sqrt(sum / samples) : 0.0;
+    return ComputeRmsAnyWidth(data, bytes, fmt);
 }
 
 void CaptureRecordingName(char* buf, int size, time_t when)

@@ -12,16 +12,6 @@
 
 namespace {
 
-class NullSink : public EngineProgressSink {
-public:
-    void SetBarRange(Bar, int) override {}
-    void SetBarPos(Bar, int) override {}
-    void SetText(Text, const char*) override {}
-    void SetTitle(const char*) override {}
-    void EnablePause(bool) override {}
-    void EnableNavigation() override {}
-};
-
 class Actions : public EngineActions {
 public:
     std::vector<std::string> converted, failed;
@@ -77,7 +67,7 @@ TEST(EndToEnd, Mp3AndWavBatchConvertsWithTheRealModules)
         std::string path = vqtest::CopyInto(data + "\\src\\" + s.name, src);
         ASSERT_TRUE(rows.Add(path.c_str()));
     }
-    NullSink sink;
+    NullProgressSink sink;
     Actions actions;
     std::atomic<int> stop{0}, pause{0};
     EngineContext ctx;
