@@ -10,39 +10,27 @@ using LowgateInstance = DynamicsInstance;
 
 void BuildTemplate(SettingRecord* t)
 {
-    const EditorKind s = EditorKind::Slider;
-    DspMakeRange(t[Gain], "Gain", "The Gain control is used to adjust incoming signal level.", "dB", 0.1, s, -60,
-                 32, 0);
-    DspMakeRange(t[Threshold], "Threshold",
-                 "The Threshold control determines the audio level above which Gain Increase occurs.", "dB", 0.1, s,
-                 -96, -0.1, -3);
-    DspMakeRange(t[Ratio], "Ratio",
-                 "This control determines the ratio of change in output level to changes in input level for "
-                 "signals below threshold.",
-                 "", 0.01, s, 1, 100, 2);
-    DspMakeRange(t[Attack], "Attack time",
-                 "The Attack time is the amount of time that the expander takes to restore the gain to normal "
-                 "after threshold has been reached.",
-                 "ms", 0.1, s, 0.2, 50, 2);
-    DspMakeRange(t[Hold], "Hold time",
-                 "This control determines the time the expander holds the gain after a signal has reached the "
-                 "Threshold",
-                 "ms", 0.1, s, 0.2, 1000, 3);
-    DspMakeRange(t[Release], "Release time",
-                 "The Release control determines the time required to atenuate the output after the input signal "
-                 "has fallen below threshold level.",
-                 "ms", 10, s, 100, 5000, 350);
-    DspMakeRange(t[Makeup], "Makeup Gain",
-                 "The Makeup Gain control determines the gain of the output stage of the expander", "dB", 0.1, s,
-                 -60, 32, 0);
-    DspMakeSwitch(t[StereoTie], "Stereo tie",
-                  "This switch allows for Gain changes on a multichannel signal with no degradation of the stereo "
-                  "image.",
-                  0);
-    DspMakeRange(t[LookAhead], "Look ahead",
-                 "The Look ahead delay gives a better and more precise expansion performance preprocessing the "
-                 "input signal.",
-                 "ms", 0.1, s, 0.5, 20, 2);
+    DspMakeDynamicsRange(t[Gain], Gain, 0.1, -60, 32, 0);
+    DspMakeDynamicsRange(t[Threshold], Threshold, 0.1, -96, -0.1, -3,
+                         "The Threshold control determines the audio level above which Gain Increase occurs.");
+    DspMakeDynamicsRange(t[Ratio], Ratio, 0.01, 1, 100, 2,
+                         "This control determines the ratio of change in output level to changes in input level "
+                         "for signals below threshold.");
+    DspMakeDynamicsRange(t[Attack], Attack, 0.1, 0.2, 50, 2,
+                         "The Attack time is the amount of time that the expander takes to restore the gain to "
+                         "normal after threshold has been reached.");
+    DspMakeDynamicsRange(t[Hold], Hold, 0.1, 0.2, 1000, 3,
+                         "This control determines the time the expander holds the gain after a signal has reached "
+                         "the Threshold");
+    DspMakeDynamicsRange(t[Release], Release, 10, 100, 5000, 350,
+                         "The Release control determines the time required to atenuate the output after the input "
+                         "signal has fallen below threshold level.");
+    DspMakeDynamicsRange(t[Makeup], Makeup, 0.1, -60, 32, 0,
+                         "The Makeup Gain control determines the gain of the output stage of the expander");
+    DspMakeStereoTie(t[StereoTie], kStereoTieChangesHelp);
+    DspMakeDynamicsRange(t[LookAhead], LookAhead, 0.1, 0.5, 20, 2,
+                         "The Look ahead delay gives a better and more precise expansion performance "
+                         "preprocessing the input signal.");
 }
 
 void Process(DspInstance* base, const short* x, const short*, short* y, int frames, const StreamFormat* fmt)
@@ -59,8 +47,6 @@ void Process(DspInstance* base, const short* x, const short*, short* y, int fram
                    });
 }
 
-void Release_(DspInstance* base) { DspFreeLookAhead(static_cast<LowgateInstance*>(base)->dyn); }
-
 }  // namespace
 
 extern const DspModuleDesc g_dspModule = {
@@ -68,7 +54,6 @@ extern const DspModuleDesc g_dspModule = {
     "PylSoft Expander DSP v2.0.0.69\nDownward expander with look-ahead.",
     SettingCount, 128, true, 1,
     false, "Error alocating memory", 15, {147, 209, 232, 241, 254, 548},
-    sizeof(LowgateInstance), BuildTemplate, FullDynamicsOpen, FullDynamicsApply, nullptr, Process, Release_,
+    sizeof(LowgateInstance), BuildTemplate, FullDynamicsOpen, FullDynamicsApply, nullptr, Process,
+    DspReleaseDynamics,
 };
-
-extern "C" IVqProModule* __cdecl GetModuleInterface() { return DspModuleRecord(); }

@@ -45,5 +45,3 @@ extern const DspModuleDesc g_dspModule = {
     false, "Error alocating memory", 15, {147, 174, 197, 206, 219, 466},
     sizeof(SpreadInstance), BuildTemplate, Open, nullptr, Accepts, Process, nullptr,
 };
-
-extern "C" IVqProModule* __cdecl GetModuleInterface() { return DspModuleRecord(); }

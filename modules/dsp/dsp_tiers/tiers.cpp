@@ -48,7 +48,7 @@ struct TiersInstance : DspInstance {
 
 void BuildTemplate(SettingRecord* t)
 {
-    const EditorKind slider = EditorKind::Slider, spin = EditorKind::Spin;
+    const EditorKind spin = EditorKind::Spin;
     static const double crossover[4] = {156, 625, 2500, 10000};
     static const double threshold[5] = {-18, -21, -21, -21, -18};
     static const double attack[5] = {10, 7, 5, 3, 2};
@@ -59,51 +59,22 @@ void BuildTemplate(SettingRecord* t)
                  k + 1);
         DspMakeRange(t[Crossover + k - 1], name, text, "Hz", 5, spin, 0, 24000, crossover[k - 1]);
     }
-    DspMakeRange(t[Makeup], "Makeup Gain",
-                 "The Makeup Gain control determines the gain of the output stage of the compressor", "dB", 0.1,
-                 slider, -60, 32, 18);
+    DspMakeDynamicsRange(t[Makeup], FullDynamics::Makeup, 0.1, -60, 32, 18);
     for (int k = 1; k <= 5; ++k) {
         int b = k - 1;
-        snprintf(name, sizeof name, "Gain %d", k);
-        DspMakeRange(t[BandGain + b], name, "The Gain control is used to adjust incoming signal level.", "dB", 0.1,
-                     slider, -60, 32, 6);
-        snprintf(name, sizeof name, "Threshold %d", k);
-        DspMakeRange(t[BandThreshold + b], name,
-                     "The Threshold control determines the audio level above which Gain Reduction occurs.", "dB",
-                     0.1, slider, -96, 0, threshold[b]);
-        snprintf(name, sizeof name, "Ratio %d", k);
-        DspMakeRange(t[BandRatio + b], name,
-                     "This control determines the ratio of change in output level to changes in input level for "
-                     "signals above threshold.",
-                     "", 0.1, slider, 1.1, 1000, 100);
-        snprintf(name, sizeof name, "Attack time %d", k);
-        DspMakeRange(t[BandAttack + b], name,
-                     "The Attack time is the amount of time that the compressor takes to attenuate the output "
-                     "level after threshold has been reached.",
-                     "ms", 0.1, slider, 0.2f, 50, attack[b]);
-        snprintf(name, sizeof name, "Hold time %d", k);
-        DspMakeRange(t[BandHold + b], name,
-                     "This control determines the time the compressor holds the gain after a signal has reached "
-                     "the Threshold",
-                     "ms", 0.1, slider, 0.1, 300, 10.0 / k);
-        snprintf(name, sizeof name, "Release time %d", k);
-        DspMakeRange(t[BandRelease + b], name,
-                     "The Release control determines the time required to restore gain to normal after the input "
-                     "signal has fallen below threshold level.",
-                     "ms", 10, slider, 100, 10000, 1000 - 100 * (k - 1));
-        snprintf(name, sizeof name, "Stereo tie %d", k);
-        DspMakeSwitch(t[BandTie + b], name,
-                      "This switch allows for Gain Reduction on a multichannel signal with no degradation of the "
-                      "stereo image.",
-                      0);
+        DspMakeDynamicsRange(t[BandGain + b], FullDynamics::Gain, 0.1, -60, 32, 6, nullptr, k);
+        DspMakeDynamicsRange(t[BandThreshold + b], FullDynamics::Threshold, 0.1, -96, 0, threshold[b], nullptr, k);
+        DspMakeDynamicsRange(t[BandRatio + b], FullDynamics::Ratio, 0.1, 1.1, 1000, 100, nullptr, k);
+        DspMakeDynamicsRange(t[BandAttack + b], FullDynamics::Attack, 0.1, 0.2f, 50, attack[b], nullptr, k);
+        DspMakeDynamicsRange(t[BandHold + b], FullDynamics::Hold, 0.1, 0.1, 300, 10.0 / k, nullptr, k);
+        DspMakeDynamicsRange(t[BandRelease + b], FullDynamics::Release, 10, 100, 10000, 1000 - 100 * b, nullptr, k);
+        DspMakeStereoTie(t[BandTie + b], kStereoTieReductionHelp, k);
     }
     DspMakeIntRange(t[FilterOrder], "Filter Order",
                     "This control affect the filter performance, the higher this value is the best performace in "
                     "band separation the filter acchives.",
                     "", 2, spin, 4, 64, 48);
 }
-
-unsigned Rate(const DspInstance* inst) { return (unsigned)inst->format.sampleRate; }
 
 void Fold(TiersInstance* inst)
 {
@@ -120,7 +91,7 @@ void Fold(TiersInstance* inst)
 // nothing changes when a design fails.
 bool Design(TiersInstance* inst, int firstBand, int lastBand)
 {
-    const double nyquist = Rate(inst) * 0.5;
+    const double nyquist = DspSampleRate(inst) * 0.5;
     double edge[6];
     edge[0] = 0.0;
     for (int k = 0; k < 4; ++k) edge[k + 1] = DspSettingDouble(inst, Crossover + k) / nyquist;
@@ -163,9 +134,9 @@ bool Apply(DspInstance* base, int index)
     case 0: band.gain = DspDbToGain(v); break;
     case 1: band.threshold = DspDbToGain(v); break;
     case 2: band.invRatio = 1.0 / v; break;
-    case 3: band.attackCoef = DspTimeCoef(v, Rate(inst)); break;
-    case 4: band.holdSamples = DspHoldSamples(v, Rate(inst)); break;
-    case 5: band.releaseCoef = DspTimeCoef(v, Rate(inst)); break;
+    case 3: band.attackCoef = DspTimeCoef(v, DspSampleRate(inst)); break;
+    case 4: band.holdSamples = DspHoldSamples(v, DspSampleRate(inst)); break;
+    case 5: band.releaseCoef = DspTimeCoef(v, DspSampleRate(inst)); break;
     }
     return true;
 }
@@ -270,5 +241,3 @@ extern const DspModuleDesc g_dspModule = {
     false, "Error alocating memory", 15, {147, 262, 285, 294, 307, 712},
     sizeof(TiersInstance), BuildTemplate, Open, Apply, nullptr, Process, nullptr,
 };
-
-extern "C" IVqProModule* __cdecl GetModuleInterface() { return DspModuleRecord(); }

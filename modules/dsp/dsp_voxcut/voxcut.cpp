@@ -64,8 +64,7 @@ void BuildTemplate(SettingRecord* t)
 DspOpenResult Open(DspInstance* base)
 {
     VoxcutInstance* inst = static_cast<VoxcutInstance*>(base);
-    inst->filter = BiquadCreate(DspSettingDouble(inst, Frequency), DspSettingDouble(inst, Q),
-                                (unsigned)inst->format.sampleRate);
+    inst->filter = BiquadCreate(DspSettingDouble(inst, Frequency), DspSettingDouble(inst, Q), DspSampleRate(inst));
     if (!inst->filter) return DspOpenResult::OutOfMemory;
     inst->active = inst->format.channels == 2;
     return DspOpenResult::Ok;
@@ -75,8 +74,7 @@ bool Apply(DspInstance* base, int)
 {
     VoxcutInstance* inst = static_cast<VoxcutInstance*>(base);
     if (inst->filter)
-        BiquadSetup(inst->filter, DspSettingDouble(inst, Frequency), DspSettingDouble(inst, Q),
-                    (unsigned)inst->format.sampleRate);
+        BiquadSetup(inst->filter, DspSettingDouble(inst, Frequency), DspSettingDouble(inst, Q), DspSampleRate(inst));
     return true;
 }
 
@@ -121,5 +119,3 @@ extern const DspModuleDesc g_dspModule = {
     false, "Error alocating memory", 15, {147, 191, 214, 223, 236, 504},
     sizeof(VoxcutInstance), BuildTemplate, Open, Apply, Accepts, Process, Release_,
 };
-
-extern "C" IVqProModule* __cdecl GetModuleInterface() { return DspModuleRecord(); }

@@ -54,40 +54,34 @@ void LogAllocFailure()
 
 bool ValidIndex(int index) { return index >= 0 && index < g_dspModule.settingCount; }
 
+// Holds a value of type T to the constraint of ref; a NaN takes the default.
+template <typename T> void HoldValue(unsigned char* value, const SettingRecord& ref)
+{
+    int mode = ref.constraint;
+    T v = SettingLoad<T>(value);
+    T def = SettingLoad<T>(ref.defaultValue);
+    if (!(v == v)) v = def;
+    if (mode == (int)ConstraintMode::Range) {
+        T lo = SettingLoad<T>(ref.limits, 0), hi = SettingLoad<T>(ref.limits, 1);
+        if (v < lo) v = lo;
+        if (v > hi) v = hi;
+    } else if (mode > 0) {
+        bool found = false;
+        for (int i = 0; i < mode; ++i) found |= SettingLoad<T>(ref.limits, i) == v;
+        if (!found) v = def;
+    }
+    SettingStore<T>(value, v);
+}
+
 // Holds a value given from outside to the built-in constraint of its setting,
 // so derived values never leave the range the effect is built for.
 void HoldToBuiltIn(SettingRecord& rec, int index)
 {
     const SettingRecord& ref = g_builtIn[index];
-    int mode = ref.constraint;
-    if (ref.type == (int32_t)SettingType::Double) {
-        double v = SettingLoad<double>(rec.currentValue);
-        double def = SettingLoad<double>(ref.defaultValue);
-        if (!(v == v)) v = def;
-        if (mode == (int)ConstraintMode::Range) {
-            double lo = SettingLoad<double>(ref.limits, 0), hi = SettingLoad<double>(ref.limits, 1);
-            if (v < lo) v = lo;
-            if (v > hi) v = hi;
-        } else if (mode > 0) {
-            bool found = false;
-            for (int i = 0; i < mode; ++i) found |= SettingLoad<double>(ref.limits, i) == v;
-            if (!found) v = def;
-        }
-        SettingStore<double>(rec.currentValue, v);
-    } else if (ref.type == (int32_t)SettingType::Int32) {
-        int32_t v = SettingLoad<int32_t>(rec.currentValue);
-        int32_t def = SettingLoad<int32_t>(ref.defaultValue);
-        if (mode == (int)ConstraintMode::Range) {
-            int32_t lo = SettingLoad<int32_t>(ref.limits, 0), hi = SettingLoad<int32_t>(ref.limits, 1);
-            if (v < lo) v = lo;
-            if (v > hi) v = hi;
-        } else if (mode > 0) {
-            bool found = false;
-            for (int i = 0; i < mode; ++i) found |= SettingLoad<int32_t>(ref.limits, i) == v;
-            if (!found) v = def;
-        }
-        SettingStore<int32_t>(rec.currentValue, v);
-    }
+    if (ref.type == (int32_t)SettingType::Double)
+        HoldValue<double>(rec.currentValue, ref);
+    else if (ref.type == (int32_t)SettingType::Int32)
+        HoldValue<int32_t>(rec.currentValue, ref);
     rec.type = ref.type;
 }
 
@@ -306,7 +300,7 @@ void CopyText(char* dst, size_t cap, const char* src)
 
 }  // namespace
 
-IVqProModule* DspModuleRecord()
+extern "C" IVqProModule* __cdecl GetModuleInterface()
 {
     const DspModuleDesc& d = g_dspModule;
     IVqProModuleHead& h = g_record.h;

@@ -66,8 +66,8 @@ struct DspModuleDesc {
 
 extern const DspModuleDesc g_dspModule;
 
-// The plug-in's record, filled on first use.
-IVqProModule* DspModuleRecord();
+// The plug-in's only export: its record, filled on first use.
+extern "C" IVqProModule* __cdecl GetModuleInterface();
 
 // Output sample rule: clamp to [-32767, 32767], round to a multiple of 1/65536,
 // then take the largest integer not above it. NaN gives 0.
@@ -83,6 +83,8 @@ inline short DspOutputSample(double y)
 }
 
 inline double DspDbToGain(double db) { return pow(10.0, db / 20.0); }
+
+inline unsigned DspSampleRate(const DspInstance* inst) { return (unsigned)inst->format.sampleRate; }
 
 inline double DspSettingDouble(const DspInstance* inst, int index)
 {

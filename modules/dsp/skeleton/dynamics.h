@@ -85,15 +85,37 @@ void DspRunDynamics(Dynamics& d, const short* x, const short* key, short* y, int
 }
 
 // Settings layout and setup shared by the compressor/limiter and the expander:
-// they differ only in their texts, ranges and gain law.
+// they differ only in their texts, ranges and gain law. The layout holds every
+// kind of dynamics setting once, so its names also give the kind of a setting
+// in the other dynamics plug-ins.
 namespace FullDynamics {
 enum { Gain, Threshold, Ratio, Attack, Hold, Release, Makeup, StereoTie, LookAhead, SettingCount };
 }
+
+// Template record of a dynamics setting of the given kind (not StereoTie): a
+// slider with the kind's name, unit and help text, which is worded for a
+// compressor unless `help` is given. A band k > 0 numbers the name ("Gain 3").
+void DspMakeDynamicsRange(SettingRecord& r, int kind, double step, double minimum, double maximum,
+                          double defaultValue, const char* help = nullptr, int band = 0);
+// The stereo tie switch, off by default, with one of its two help texts.
+extern const char kStereoTieChangesHelp[];
+extern const char kStereoTieReductionHelp[];
+void DspMakeStereoTie(SettingRecord& r, const char* help, int band = 0);
 
 struct DynamicsInstance : DspInstance {
     Dynamics dyn;
 };
 
-// Recomputes what depends on setting `index`; false when the look-ahead ring cannot be reallocated.
+// Recomputes what depends on setting `index`, a dynamics setting of the given
+// kind; false when the look-ahead ring cannot be reallocated.
+bool DspApplyDynamics(DspInstance* base, int index, int kind);
+// Open steps: every setting through `apply`, the look-ahead first (false when
+// its ring cannot be had, with nothing else applied)...
+bool DspApplyAllSettings(DspInstance* inst, bool (*apply)(DspInstance*, int), int lookAhead);
+// ...then each channel's envelope started at `level`, with the hold countdown full.
+void DspStartDetector(Dynamics& d, int channels, double level);
+void DspReleaseDynamics(DspInstance* base);
+
+// Apply and open steps of the full layout.
 bool FullDynamicsApply(DspInstance* base, int index);
 DspOpenResult FullDynamicsOpen(DspInstance* base);
