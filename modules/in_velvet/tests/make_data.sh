@@ -21,8 +21,10 @@ ffmpeg -v error -y -i tagged.wma -f s16le -acodec pcm_s16le tagged.raw
 ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 tagged.wma > tagged.duration
 # No tags at all (ffmpeg still writes its own encoder name).
 ffmpeg -v error -y -i sweep.wav -t 1 -c:a wmav2 -b:a 64k "Artist - Song.wma"
-# What the stand-in reader plays: one second, 16-bit stereo.
+# What the stand-in reader plays: one second, 16-bit stereo; and four seconds,
+# more than its ring holds.
 sox -n -r 44100 -c 2 -b 16 play.wav synth 1 sine 440 sine 550 vol 0.5
+sox -n -r 44100 -c 2 -b 16 long.wav synth 4 sine 300-900 sine 500 vol 0.5
 
 python3 - <<'PY'
 import struct
