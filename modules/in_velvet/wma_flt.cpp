@@ -102,6 +102,21 @@ HRESULT CWmaFlt::Open(const char* path, const WAVEFORMATEX* wanted)
     }
     lstrcpynA(m_path, path, 1024);
 
+    // Where the platform has no metadata editor, its reader is a partial one
+    // whose Open can hang on a damaged header: a file whose header our own
+    // reader cannot make sense of is not handed to it.
+    const WmRuntime* runtime = ActiveWmRuntime();
+    if (runtime->PlatformEditorAvailable && !runtime->PlatformEditorAvailable()) {
+        IWMMetadataEditor* own = nullptr;
+        hr = CreateAsfHeaderEditor(&own);
+        if (SUCCEEDED(hr)) hr = own->Open(wide);
+        if (own) own->Release();
+        if (FAILED(hr)) {
+            Message(IDS_READER_OPEN, kOpenOp, 267, hr);
+            return hr;
+        }
+    }
+
     hr = m_pReader->Open(wide, this, nullptr);
     if (SUCCEEDED(hr) || hr == kOpenPending) m_readerOpen = true;
     if (SUCCEEDED(hr)) hr = WaitOpened();

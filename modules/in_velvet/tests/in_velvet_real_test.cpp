@@ -170,12 +170,14 @@ TEST_F(RealWma, DamagedHeadersFailCleanly)
         std::string path = Data(std::string("bad\\") + name);
         TagsOf(path, &r);
         EXPECT_EQ(r, 0) << name;
-        EXPECT_NE(g_h.LogText().find("Open(): Failed to open the file " + path), std::string::npos) << name;
-        // The platform's reader may or may not make sense of them: it only has to come back.
-        void* h = m()->input.Open(path.c_str(), nullptr);
-        if (h) {
-            EXPECT_EQ(m()->input.Close(h), 1) << name;
-        }
+        EXPECT_NE(g_h.LogText().find("[PylSoftWMAInputModule::GetTagEx(698)] Open(): Failed to open the file " + path),
+                  std::string::npos)
+            << name;
+        // Wine's reader can hang on a damaged header: such a file never reaches it.
+        EXPECT_EQ(m()->input.Open(path.c_str(), nullptr), nullptr) << name;
+        EXPECT_NE(g_h.LogText().find("[PylSoftWMAInputModule::Open(407)] Open(): Failed to open the file " + path),
+                  std::string::npos)
+            << name;
     }
     int r = -5;
     TagsOf(Data("missing.wma"), &r);
