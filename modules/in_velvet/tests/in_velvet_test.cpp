@@ -6,8 +6,10 @@
 
 #include <locale.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -664,3 +666,84 @@ TEST_F(Velvet, TagsOfAStreamBeingClosedComeWholeFromEitherSide)
 }
 
 }  // namespace
+
+// ---- our own header reader --------------------------------------------------------
+
+namespace {
+
+struct OwnHeader {
+    IWMMetadataEditor* editor = nullptr;
+    IWMHeaderInfo* header = nullptr;
+    HRESULT Open(const std::string& path)
+    {
+        EXPECT_EQ(CreateAsfHeaderEditor(&editor), S_OK);
+        std::wstring wide(path.begin(), path.end());
+        HRESULT hr = editor->Open(wide.c_str());
+        EXPECT_EQ(editor->QueryInterface(IID_IWMHeaderInfo, reinterpret_cast<void**>(&header)), S_OK);
+        return hr;
+    }
+    ~OwnHeader()
+    {
+        if (header) header->Release();
+        if (editor) editor->Release();
+    }
+    // The value's type and bytes, or the failure of the lookup.
+    HRESULT Get(const wchar_t* name, standin::Value* v, WORD stream = 0)
+    {
+        WORD length = 0;
+        HRESULT hr = header->GetAttributeByName(&stream, name, &v->type, nullptr, &length);
+        if (FAILED(hr)) return hr;
+        v->bytes.assign(length, 0xEE);
+        WORD given = length;
+        return header->GetAttributeByName(&stream, name, &v->type, v->bytes.data(), &given);
+    }
+};
+
+}  // namespace
+
+TEST(OwnHeaderReader, AnswersLikeTheRuntimeForEveryStoredType)
+{
+    OwnHeader h;
+    ASSERT_EQ(h.Open(Data("typed.wma")), S_OK);
+    standin::Value v;
+    ASSERT_EQ(h.Get(L"Duration", &v), S_OK);
+    // The file's play duration less its preroll, as ffprobe states it.
+    double stated = atof(vqtest::ReadText(Data("tagged.duration")).c_str());
+    EXPECT_TRUE(v == standin::Qword((unsigned long long)(stated * 1e7 + 0.5)));
+    ASSERT_EQ(h.Get(L"Bitrate", &v), S_OK);
+    EXPECT_TRUE(v == standin::Dword(128000));
+    ASSERT_EQ(h.Get(L"Title", &v), S_OK);
+    EXPECT_TRUE(v == standin::Text(L"Sweep Title"));
+    ASSERT_EQ(h.Get(L"mixlevel", &v), S_OK);  // names ignore letter case
+    EXPECT_TRUE(v == standin::Text(L"0,5"));
+    ASSERT_EQ(h.Get(L"Blob", &v), S_OK);
+    EXPECT_EQ(v.type, WMT_TYPE_BINARY);
+    EXPECT_EQ(v.bytes, (std::vector<BYTE>{1, 2, 3}));
+    ASSERT_EQ(h.Get(L"Flag", &v), S_OK);
+    EXPECT_EQ(v.type, WMT_TYPE_BOOL);
+    EXPECT_EQ(v.bytes, (std::vector<BYTE>{1, 0, 0, 0}));
+    ASSERT_EQ(h.Get(L"PlayCount", &v), S_OK);
+    EXPECT_TRUE(v == standin::Dword(7));
+    ASSERT_EQ(h.Get(L"Big", &v), S_OK);
+    EXPECT_TRUE(v == standin::Qword(1ull << 40));
+    ASSERT_EQ(h.Get(L"Small", &v), S_OK);
+    EXPECT_EQ(v.type, WMT_TYPE_WORD);
+    EXPECT_EQ(v.bytes, (std::vector<BYTE>{9, 0}));
+    EXPECT_EQ(h.Get(L"Odd", &v), (HRESULT)0xC00D07F0);
+    EXPECT_EQ(h.Get(L"Rating", &v), (HRESULT)0xC00D07F0);
+    EXPECT_EQ(h.Get(L"Title", &v, 1), (HRESULT)0xC00D07F0);
+
+    // A buffer that is too small is refused and told the size.
+    WORD stream = 0, length = 4;
+    BYTE small[4];
+    WMT_ATTR_DATATYPE type;
+    EXPECT_EQ(h.header->GetAttributeByName(&stream, L"Title", &type, small, &length), (HRESULT)0xC00D07D2);
+    EXPECT_EQ(length, (WORD)((11 + 1) * 2));
+    // It reads and never writes.
+    DWORD one = 1;
+    EXPECT_EQ(h.header->SetAttribute(0, L"Title", WMT_TYPE_DWORD, reinterpret_cast<BYTE*>(&one), 4), E_NOTIMPL);
+
+    OwnHeader bad;
+    EXPECT_EQ(bad.Open(Data("bad\\size0.wma")), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
+    EXPECT_EQ(bad.Get(L"Duration", &v), (HRESULT)0xC00D07F0);
+}

@@ -81,4 +81,28 @@ d[16:24] = struct.pack('<Q', header_size - old + len(content))
 # The data object's own offsets are relative to itself, so only the header size changes.
 open('oddtitle.wma', 'wb').write(bytes(d))
 open('oddtitle.expect', 'w').write(odd_title[:len(odd_title) // 2 * 2].decode('utf-16le') + '\n')
+
+def replace_object(guid, body):
+    at = next(o for o, g, n in kids if g == guid)
+    old = next(n for o, g, n in kids if g == guid)
+    obj = guid + struct.pack('<Q', 24 + len(body)) + body
+    d = bytearray(good[:at] + obj + good[at + old:])
+    d[16:24] = struct.pack('<Q', header_size - old + len(obj))
+    return bytes(d)
+
+# Extended content of every stored type: 0 text, 1 bytes, 2 boolean, 3 32-bit,
+# 4 64-bit, 5 16-bit, and a type no one knows (9), which is left out.
+def descriptor(name, kind, value):
+    n = (name + '\0').encode('utf-16le')
+    return struct.pack('<H', len(n)) + n + struct.pack('<HH', kind, len(value)) + value
+items = [
+    descriptor('MixLevel', 0, '0,5\0'.encode('utf-16le')),
+    descriptor('Blob', 1, bytes([1, 2, 3])),
+    descriptor('Flag', 2, struct.pack('<I', 1)),
+    descriptor('PlayCount', 3, struct.pack('<I', 7)),
+    descriptor('Big', 4, struct.pack('<Q', 1 << 40)),
+    descriptor('Small', 5, struct.pack('<H', 9)),
+    descriptor('Odd', 9, b'xyz'),
+]
+open('typed.wma', 'wb').write(replace_object(GUIDS['extended'], struct.pack('<H', len(items)) + b''.join(items)))
 PY
