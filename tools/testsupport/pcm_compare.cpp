@@ -35,7 +35,7 @@ std::vector<int32_t> Mono(const std::vector<int16_t>& s, int channels)
 }  // namespace
 
 PcmMatch MatchPcm(const std::vector<int16_t>& got, const std::vector<int16_t>& reference, int channels,
-                  long maxOffset)
+                  long maxOffset, bool fitGain)
 {
     PcmMatch best;
     if (channels < 1) return best;
@@ -58,10 +58,21 @@ PcmMatch MatchPcm(const std::vector<int16_t>& got, const std::vector<int16_t>& r
     size_t first = best.offset < 0 ? (size_t)(-best.offset) : 0;
     size_t last = a.size();
     if ((long)last + best.offset > (long)b.size()) last = (size_t)((long)b.size() - best.offset);
+    double gain = 1.0;
+    if (fitGain) {
+        double cross = 0.0, power = 0.0;
+        for (size_t f = first; f < last; ++f)
+            for (int c = 0; c < channels; ++c) {
+                double r = reference[(size_t)((long)f + best.offset) * channels + c];
+                cross += got[f * channels + c] * r;
+                power += r * r;
+            }
+        if (power > 0.0) gain = cross / power;
+    }
     double signal = 0.0, noise = 0.0;
     for (size_t f = first; f < last; ++f)
         for (int c = 0; c < channels; ++c) {
-            double r = reference[(size_t)((long)f + best.offset) * channels + c];
+            double r = gain * reference[(size_t)((long)f + best.offset) * channels + c];
             double d = got[f * channels + c] - r;
             signal += r * r;
             noise += d * d;

@@ -14,9 +14,11 @@ struct PcmMatch {
 
 // Finds the offset (within +-maxOffset frames) at which `got` best lines up
 // with `reference`, then measures the signal-to-noise ratio over the frames
-// both hold at that offset. A match of no frames has an SNR of 0.
+// both hold at that offset. With fitGain the reference is first scaled by the
+// least-squares gain (for a chain that changes the level; the offset search
+// wants the two at about the same level). A match of no frames has an SNR of 0.
 PcmMatch MatchPcm(const std::vector<int16_t>& got, const std::vector<int16_t>& reference, int channels,
-                  long maxOffset);
+                  long maxOffset, bool fitGain = false);
 
 // Bytes of 16-bit little-endian PCM as samples.
 std::vector<int16_t> Samples16(const std::vector<unsigned char>& bytes);
