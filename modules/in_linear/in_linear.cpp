@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "pcm_converter.h"
+#include "track_file_time.h"
 #include "vq_log.h"
 #include "vq_module.h"
 
@@ -380,16 +381,7 @@ int __cdecl GetTag(TrackInfo* info, void* handle)
         LogFile("GetTag", __LINE__, "cannot read the file time", w->path);
         return 0;
     }
-    SYSTEMTIME st;
-    if (FileTimeToSystemTime(&data.ftLastWriteTime, &st)) {
-        info->fileTime.year = st.wYear;
-        info->fileTime.month = st.wMonth;
-        info->fileTime.day = st.wDay;
-        info->fileTime.hour = st.wHour;
-        info->fileTime.minute = st.wMinute;
-        info->fileTime.second = st.wSecond;
-        info->fileTime.milliseconds = st.wMilliseconds;
-    }
+    TrackFileTimeFrom(data.ftLastWriteTime, &info->fileTime);
     return 1;
 }
 

@@ -7,6 +7,7 @@
 #include <id3/tag.h>
 
 #include "in_strata.h"
+#include "track_file_time.h"
 
 const char* const g_genres[148] = {
     "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz", "Metal",
@@ -124,17 +125,7 @@ void ReadId3Tags(TrackInfo* info)
 bool FileTimeUtc(const char* path, TrackFileTime* out)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    SYSTEMTIME st;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) || !FileTimeToSystemTime(&data.ftLastWriteTime, &st))
-        return false;
-    out->year = st.wYear;
-    out->month = st.wMonth;
-    out->day = st.wDay;
-    out->hour = st.wHour;
-    out->minute = st.wMinute;
-    out->second = st.wSecond;
-    out->milliseconds = st.wMilliseconds;
-    return true;
+    return GetFileAttributesExA(path, GetFileExInfoStandard, &data) && TrackFileTimeFrom(data.ftLastWriteTime, out);
 }
 
 int __cdecl Mpeg_GetTag(TrackInfo* info, void* handle)

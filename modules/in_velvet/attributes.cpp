@@ -11,6 +11,7 @@
 #include <clocale>
 
 #include "resource.h"
+#include "track_file_time.h"
 #include "wma_flt.h"
 
 using namespace velvet;
@@ -212,25 +213,8 @@ void FillFileFacts(const char* path, TrackInfo* out)
     DWORD size = GetFileSize(f, nullptr);
     if (size != INVALID_FILE_SIZE || GetLastError() == NO_ERROR) out->size = size;
     FILETIME written;
-    SYSTEMTIME st;
-    if (GetFileTime(f, nullptr, nullptr, &written) && FileTimeToSystemTime(&written, &st)) {
-        out->fileTime.year = st.wYear;
-        out->fileTime.month = st.wMonth;
-        out->fileTime.day = st.wDay;
-        out->fileTime.hour = st.wHour;
-        out->fileTime.minute = st.wMinute;
-        out->fileTime.second = st.wSecond;
-        out->fileTime.milliseconds = st.wMilliseconds;
-    }
+    if (GetFileTime(f, nullptr, nullptr, &written)) TrackFileTimeFrom(written, &out->fileTime);
     CloseHandle(f);
-}
-
-// The record's path (which need not be terminated) as a terminated text.
-void RecordPath(const TrackInfo* record, char (&path)[sizeof(TrackInfo::path) + 1])
-{
-    size_t n = strnlen(record->path, sizeof record->path);
-    memcpy(path, record->path, n);
-    path[n] = 0;
 }
 
 void FillFormat(const char* path, TrackInfo* out)
@@ -244,6 +228,13 @@ HRESULT SystemError(DWORD error) { return error ? HRESULT_FROM_WIN32(error) : E_
 }  // namespace
 
 namespace velvet {
+
+void RecordPath(const TrackInfo* record, RecordPathText& path)
+{
+    size_t n = strnlen(record->path, sizeof record->path);
+    memcpy(path, record->path, n);
+    path[n] = 0;
+}
 
 double ParseDecimal(const char* s)
 {
@@ -309,6 +300,37 @@ void FormatDecimal(double value, char* out, size_t size)
 
 }  // namespace velvet
 
+HRESULT CWmaFlt::OpenEditor(const char* path, const EditorSteps& steps)
+{
+    HRESULT hr = ActiveWmRuntime()->CreateEditor(&m_pEditor);
+    if (SUCCEEDED(hr) && !m_pEditor) hr = E_FAIL;
+    if (FAILED(hr)) {
+        m_pEditor = nullptr;
+        Message(IDS_CREATE_EDITOR, steps.operation, steps.createLine, hr);
+        return hr;
+    }
+    WCHAR wide[1024];
+    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, 1024)) {
+        DWORD error = GetLastError();
+        Message(steps.convertId, steps.operation, steps.convertLine, (unsigned)error);
+        return SystemError(error);
+    }
+    lstrcpynA(m_path, path, 1024);
+    hr = m_pEditor->Open(wide);
+    if (FAILED(hr)) {
+        Message(steps.openId, steps.operation, steps.openLine, hr);
+        return hr;
+    }
+    hr = m_pEditor->QueryInterface(IID_IWMHeaderInfo, reinterpret_cast<void**>(&m_pHeader));
+    if (FAILED(hr) || !m_pHeader) {
+        m_pHeader = nullptr;
+        if (SUCCEEDED(hr)) hr = E_NOINTERFACE;
+        Message(steps.queryId, steps.operation, steps.queryLine, hr);
+        return hr;
+    }
+    return S_OK;
+}
+
 int CWmaFlt::GetID3(TrackInfo* out)
 {
     if (!out) return 0;
@@ -358,36 +380,15 @@ int CWmaFlt::GetID3(TrackInfo* out)
 HRESULT CWmaFlt::GetID3Ex(TrackInfo* io)
 {
     if (!io) return E_POINTER;
-    char path[sizeof(TrackInfo::path) + 1];
+    RecordPathText path;
     RecordPath(io, path);
     FillFormat(path, io);
     FillFileFacts(path, io);
 
-    HRESULT hr = ActiveWmRuntime()->CreateEditor(&m_pEditor);
-    if (SUCCEEDED(hr) && !m_pEditor) hr = E_FAIL;
-    if (FAILED(hr)) {
-        m_pEditor = nullptr;
-        Message(IDS_CREATE_EDITOR, kGetID3Ex, 2606, hr);
-        return hr;
-    }
-    WCHAR wide[1024];
-    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, 1024)) {
-        Message(IDS_GET_CONVERT, kGetID3Ex, 2620, (unsigned)GetLastError());
-        return -1;
-    }
-    lstrcpynA(m_path, path, 1024);
-    hr = m_pEditor->Open(wide);
-    if (FAILED(hr)) {
-        Message(IDS_GET_EDITOR_OPEN, kGetID3Ex, 2636, hr);
-        return hr;
-    }
-    hr = m_pEditor->QueryInterface(IID_IWMHeaderInfo, reinterpret_cast<void**>(&m_pHeader));
-    if (FAILED(hr) || !m_pHeader) {
-        m_pHeader = nullptr;
-        if (SUCCEEDED(hr)) hr = E_NOINTERFACE;
-        Message(IDS_GET_QUERY_HEADER, kGetID3Ex, 2652, hr);
-        return hr;
-    }
+    static const EditorSteps kSteps = {kGetID3Ex, 2606, IDS_GET_CONVERT, 2620, IDS_GET_EDITOR_OPEN, 2636,
+                                       IDS_GET_QUERY_HEADER, 2652};
+    HRESULT hr = OpenEditor(path, kSteps);
+    if (FAILED(hr)) return hr;
     int result = GetID3(io);
     if (result < 0) {
         Message(IDS_GET_ID3, kGetID3Ex, 2669, result);
@@ -400,34 +401,13 @@ HRESULT CWmaFlt::GetID3Ex(TrackInfo* io)
 HRESULT CWmaFlt::SetXTagEx(const TrackInfo* in)
 {
     if (!in) return E_POINTER;
-    char path[sizeof(TrackInfo::path) + 1];
+    RecordPathText path;
     RecordPath(in, path);
     // Every failure, the early ones included, reports a negative result.
-    HRESULT hr = ActiveWmRuntime()->CreateEditor(&m_pEditor);
-    if (SUCCEEDED(hr) && !m_pEditor) hr = E_FAIL;
-    if (FAILED(hr)) {
-        m_pEditor = nullptr;
-        Message(IDS_CREATE_EDITOR, kSetXTagEx, 2705, hr);
-        return hr;
-    }
-    WCHAR wide[1024];
-    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, 1024)) {
-        DWORD error = GetLastError();
-        Message(IDS_SET_CONVERT, kSetXTagEx, 2719, (unsigned)error);
-        return SystemError(error);
-    }
-    hr = m_pEditor->Open(wide);
-    if (FAILED(hr)) {
-        Message(IDS_SET_EDITOR_OPEN, kSetXTagEx, 2733, hr);
-        return hr;
-    }
-    hr = m_pEditor->QueryInterface(IID_IWMHeaderInfo, reinterpret_cast<void**>(&m_pHeader));
-    if (FAILED(hr) || !m_pHeader) {
-        m_pHeader = nullptr;
-        if (SUCCEEDED(hr)) hr = E_NOINTERFACE;
-        Message(IDS_SET_QUERY_HEADER, kSetXTagEx, 2749, hr);
-        return hr;
-    }
+    static const EditorSteps kSteps = {kSetXTagEx, 2705, IDS_SET_CONVERT, 2719, IDS_SET_EDITOR_OPEN, 2733,
+                                       IDS_SET_QUERY_HEADER, 2749};
+    HRESULT hr = OpenEditor(path, kSteps);
+    if (FAILED(hr)) return hr;
     TrackInfo record = *in;
     for (const Mapping& m : kMap) {
         if (!m.written) continue;

@@ -151,6 +151,19 @@ int __cdecl IsOurFileOp(const char* path)
     return _stricmp(dot + 1, "wma") == 0 || _stricmp(dot + 1, "asx") == 0 ? 1 : 0;
 }
 
+// A new stream object; when it cannot be made, the "not enough memory" message.
+CWmaFlt* NewStream(const char* operation, int line)
+{
+    HRESULT made = E_OUTOFMEMORY;
+    CWmaFlt* flt = new (std::nothrow) CWmaFlt(&made);
+    if (!flt || FAILED(made)) {
+        delete flt;
+        velvet::Message(IDS_NO_MEMORY, operation, line);
+        return nullptr;
+    }
+    return flt;
+}
+
 void* __cdecl OpenOp(const char* path, const StreamFormat* wanted)
 {
     if (!path) {
@@ -165,13 +178,8 @@ void* __cdecl OpenOp(const char* path, const StreamFormat* wanted)
         TableGuard guard;
         for (int i = 0; i < kSlots && !flt; ++i) {
             if (g_slots[i].flt) continue;
-            HRESULT made = E_OUTOFMEMORY;
-            CWmaFlt* candidate = new (std::nothrow) CWmaFlt(&made);
-            if (!candidate || FAILED(made)) {
-                delete candidate;
-                velvet::Message(IDS_NO_MEMORY, "Open", 421);
-                continue;
-            }
+            CWmaFlt* candidate = NewStream("Open", 421);
+            if (!candidate) continue;
             g_slots[i] = Slot{candidate, false, false, com, GetCurrentThreadId()};
             flt = candidate;
             slot = i;
@@ -279,10 +287,8 @@ int __cdecl GetTagOp(TrackInfo* out, void* handle)
 // or -1. The caller holds the table lock.
 int OpenSlotOf(const TrackInfo* record)
 {
-    char path[sizeof record->path + 1];
-    size_t n = strnlen(record->path, sizeof record->path);
-    memcpy(path, record->path, n);
-    path[n] = 0;
+    velvet::RecordPathText path;
+    velvet::RecordPath(record, path);
     for (int i = 0; i < kSlots; ++i)
         if (g_slots[i].flt && g_slots[i].ready && _stricmp(g_slots[i].flt->m_path, path) == 0) return i;
     return -1;
@@ -305,17 +311,10 @@ int __cdecl GetTagExOp(TrackInfo* io)
         }
     }
     ComScope com;
-    HRESULT made = E_OUTOFMEMORY;
-    CWmaFlt* flt = new (std::nothrow) CWmaFlt(&made);
-    if (!flt || FAILED(made)) {
-        delete flt;
-        velvet::Message(IDS_NO_MEMORY, "GetTagEx", 709);
-        return 0;
-    }
-    char path[sizeof io->path + 1];
-    size_t n = strnlen(io->path, sizeof io->path);
-    memcpy(path, io->path, n);
-    path[n] = 0;
+    CWmaFlt* flt = NewStream("GetTagEx", 709);
+    if (!flt) return 0;
+    velvet::RecordPathText path;
+    velvet::RecordPath(io, path);
     HRESULT hr = flt->GetID3Ex(io);
     delete flt;
     if (FAILED(hr)) {
@@ -343,20 +342,13 @@ int __cdecl SetTagExOp(const TrackInfo* in)
         }
     }
     ComScope com;
-    HRESULT made = E_OUTOFMEMORY;
-    CWmaFlt* flt = new (std::nothrow) CWmaFlt(&made);
-    if (!flt || FAILED(made)) {
-        delete flt;
-        velvet::Message(IDS_NO_MEMORY, "SetTagEx", 783);
-        return 0;
-    }
+    CWmaFlt* flt = NewStream("SetTagEx", 783);
+    if (!flt) return 0;
     HRESULT hr = flt->SetXTagEx(in);
     delete flt;
     if (FAILED(hr)) {
-        char path[sizeof in->path + 1];
-        size_t n = strnlen(in->path, sizeof in->path);
-        memcpy(path, in->path, n);
-        path[n] = 0;
+        velvet::RecordPathText path;
+        velvet::RecordPath(in, path);
         velvet::Message(IDS_OPEN_FAILED, "SetTagEx", 774, path);
         return 0;
     }

@@ -30,6 +30,11 @@ constexpr DWORD kMaxRoomWaitMs = 100;
 // level 15 with the module's class name.
 void Message(UINT id, const char* operation, int line, ...);
 
+// The path of a track information record (which need not be terminated
+// within its field) as a terminated text.
+typedef char RecordPathText[sizeof(TrackInfo::path) + 1];
+void RecordPath(const TrackInfo* record, RecordPathText& path);
+
 // Decimal numbers of the attribute texts, independent of the C library's
 // locale: the leading number of the text ("." or "," before the fraction),
 // 0.0 when there is none; written as "%0.2f" with a decimal point.
@@ -37,6 +42,19 @@ double ParseDecimal(const char* text);
 void FormatDecimal(double value, char* out, size_t size);
 
 }  // namespace velvet
+
+// The messages (string table ids) and log lines of the steps that open a
+// metadata editor for reading or for writing.
+struct EditorSteps {
+    const char* operation;
+    int createLine;
+    UINT convertId;
+    int convertLine;
+    UINT openId;
+    int openLine;
+    UINT queryId;
+    int queryLine;
+};
 
 class CWmaFlt final : public IWMReaderCallback, public IWMReaderCallbackAdvanced {
 public:
@@ -117,6 +135,8 @@ public:
 
 private:
     HRESULT WaitOpened();
+    // Creates and opens a metadata editor on the file and takes its header info.
+    HRESULT OpenEditor(const char* path, const EditorSteps& steps);
     // S_OK with a converted copy, S_FALSE when the sample cannot be converted
     // (it is dropped), E_UNEXPECTED when memory is short.
     HRESULT Convert(const BYTE* data, DWORD length, BYTE** converted, DWORD* convertedLength);

@@ -39,9 +39,11 @@ void ProbeCom()
         return E_NOTIMPL; \
     }
 
-class Buffer final : public INSSBuffer {
+// Reference counting for the stand-in's small objects, which answer no
+// interface queries.
+template <class Interface> class Counted : public Interface {
 public:
-    Buffer(const BYTE* data, size_t n) : data_(data, data + n) {}
+    virtual ~Counted() = default;
     STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
     STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
     STDMETHODIMP_(ULONG) Release() override
@@ -50,6 +52,14 @@ public:
         if (!n) delete this;
         return n;
     }
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
+class Buffer final : public Counted<INSSBuffer> {
+public:
+    Buffer(const BYTE* data, size_t n) : data_(data, data + n) {}
     STDMETHODIMP GetLength(DWORD*) override NOTIMPL;
     STDMETHODIMP SetLength(DWORD) override NOTIMPL;
     STDMETHODIMP GetMaxLength(DWORD*) override NOTIMPL;
@@ -62,21 +72,12 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{1};
     std::vector<BYTE> data_;
 };
 
-class Props final : public IWMOutputMediaProps {
+class Props final : public Counted<IWMOutputMediaProps> {
 public:
     Props(const GUID& major, const WAVEFORMATEX& format) : major_(major), format_(format) {}
-    STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        ULONG n = --refs_;
-        if (!n) delete this;
-        return n;
-    }
     STDMETHODIMP GetType(GUID*) override NOTIMPL;
     STDMETHODIMP GetMediaType(WM_MEDIA_TYPE* type, DWORD* bytes) override
     {
@@ -98,7 +99,6 @@ public:
     STDMETHODIMP GetConnectionName(WCHAR*, WORD*) override NOTIMPL;
 
 private:
-    std::atomic<ULONG> refs_{1};
     GUID major_;
     WAVEFORMATEX format_;
 };
