@@ -5,6 +5,7 @@
 
 #include <mad.h>
 
+#include "mpeg_pcm.h"
 #include "pcm_converter.h"
 #include "ring_buffer.h"
 #include "vq_log.h"
@@ -16,11 +17,6 @@ struct XingHeader {
     uint32_t bytes;
     unsigned char toc[100];
     uint32_t scale;
-};
-
-struct DitherState {
-    int32_t error[3];
-    uint32_t random;
 };
 
 // What the probe of a file finds before any stream is opened.
@@ -82,9 +78,6 @@ bool ProbeMpegFile(HANDLE file, MpegProbe* probe, const char* function);
 
 // decoder.cpp
 DWORD WINAPI DecoderThread(void* arg);
-int32_t DitherSample(mad_fixed_t sample, DitherState* state, int bits);
-uint32_t PackPcm(unsigned char* dst, unsigned count, const mad_fixed_t* left, const mad_fixed_t* right, int bits,
-                 DitherState* dither);
 
 // tags.cpp
 extern const char* const g_genres[148];

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Native speed of our signal kernels beside sox and ffmpeg on this machine (a benchmark that prints
+# figures, not a test). One command builds and runs it:
+#
+#   bash tools/bench/native/run.sh [work folder]      (default: build-native-bench in the repository)
+#
+# It builds, with the host's g++ (x86-64, -O2, SSE2 maths as on the target), the seven effect kernels,
+# the MPEG dither and packing, the WAV header packing and libmad from /var/cache/vq-deps (or
+# $VQ_DEPS_DIR). libmad gets the project's own config.h and defines (HAVE_CONFIG_H, OPT_ACCURACY and
+# FPM_INTEL): the x86 fixed-point assembly of FPM_INTEL (32 x 32 -> 64-bit imul, shrd) assembles and runs
+# unchanged in 64-bit mode, and it is the arithmetic the shipped 32-bit decoder does, sums of products
+# kept at 64 bits through the synthesis filter. FPM_64BIT, which libmad's configure would choose for
+# x86-64, rounds every product to 32 bits instead: other samples, so not the code we ship.
+# Then it makes 120 s of 44.1 kHz stereo pink noise and an MP3 of it, and prints one table: each
+# effect against the nearest sox effect, the five-band processor against mcompand with five bands,
+# all seven chained, and MP3 decoding (decoder, dither, packing) against sox and ffmpeg.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../../.." && pwd)
+work=$(mkdir -p "${1:-$root/build-native-bench}" && cd "${1:-$root/build-native-bench}" && pwd)
+deps=${VQ_DEPS_DIR:-/var/cache/vq-deps}
+mad_src=$deps/libmad-0.15.1b
+for tool in g++ gcc sox ffmpeg lame; do
+    command -v $tool >/dev/null || { echo "$tool is missing" >&2; exit 1; }
+done
+[ -f "$mad_src/decoder.c" ] || { echo "libmad sources not found in $mad_src" >&2; exit 1; }
+
+flags="-O2 -msse2 -mfpmath=sse"
+jobs=4
+
+# libmad, as third_party/CMakeLists.txt builds it.
+mkdir -p "$work/mad"
+sh "$root/third_party/libmad/make_mad_h.sh" "$mad_src" "$root/third_party/libmad/config.h" FPM_INTEL "$work/mad/mad.h"
+for f in version fixed bit timer stream frame synth decoder layer12 layer3 huffman; do
+    echo "gcc $flags -w -DHAVE_CONFIG_H -DFPM_INTEL -I$root/third_party/libmad -I$mad_src -c $mad_src/$f.c -o $work/mad/$f.o"
+done | xargs -P $jobs -I{} sh -c '{}'
+rm -f "$work/libmad.a"
+ar rcs "$work/libmad.a" "$work"/mad/*.o
+
+# The kernels and the benchmark.
+m=$root/modules
+kernels="$m/dsp/skeleton/dynamics_kernel.cpp $m/dsp/dsp_squeeze/squeeze_kernel.cpp
+    $m/dsp/dsp_ceiling/ceiling_kernel.cpp $m/dsp/dsp_lowgate/lowgate_kernel.cpp
+    $m/dsp/dsp_tiers/tiers_kernel.cpp $m/dsp/dsp_tiers/band_split.cpp $m/dsp/dsp_leveler/leveler_kernel.cpp
+    $m/dsp/dsp_voxcut/voxcut_kernel.cpp $m/dsp/dsp_spread/spread_kernel.cpp
+    $m/in_strata/mpeg_pcm.cpp $m/shared/pcm_converter.cpp $m/enc_linear/wav_format.cpp"
+includes="-I$root/include -I$work/mad -I$m/dsp/skeleton -I$m/dsp/dsp_squeeze -I$m/dsp/dsp_ceiling
+    -I$m/dsp/dsp_lowgate -I$m/dsp/dsp_tiers -I$m/dsp/dsp_leveler -I$m/dsp/dsp_voxcut -I$m/dsp/dsp_spread
+    -I$m/in_strata -I$m/shared -I$m/enc_linear"
+mkdir -p "$work/obj"
+for f in $kernels "$root/tools/bench/native/native_bench.cpp"; do
+    echo "g++ -std=c++20 $flags -Wall $(echo $includes) -c $f -o $work/obj/$(basename "${f%.cpp}").o"
+done | xargs -P $jobs -I{} sh -c '{}'
+g++ -o "$work/native_bench" "$work"/obj/*.o "$work/libmad.a"
+
+# The audio: the same noise for every run.
+if [ ! -s "$work/noise.wav" ] || [ ! -s "$work/noise.mp3" ]; then
+    sox -R -n -r 44100 -c 2 -b 16 "$work/noise.wav" synth 120 pinknoise vol 0.5
+    lame --quiet -b 192 "$work/noise.wav" "$work/noise.mp3"
+fi
+
+"$work/native_bench" table "$work"
