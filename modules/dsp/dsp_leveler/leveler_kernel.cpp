@@ -12,5 +12,5 @@ void LevelerProcess(Dynamics& d, const short* x, short* y, int frames, int chann
 {
     const double target = d.threshold;
     DspRunDynamics(d, x, nullptr, y, frames, channels, tie,
-                   [target](double e) { return target < e ? target / e : 1.0; });
+                   [target](auto e) { return DspSelect(target < e, target / e, 1.0); });
 }

@@ -4,5 +4,5 @@ void SqueezeProcess(Dynamics& d, const short* x, const short* key, short* y, int
 {
     const double T = d.threshold, invRatio = d.invRatio;
     DspRunDynamics(d, x, key, y, frames, channels, tie,
-                   [T, invRatio](double e) { return e > T ? (T + (e - T) * invRatio) / e : 1.0; });
+                   [T, invRatio](auto e) { return DspSelect(e > T, (T + (e - T) * invRatio) / e, 1.0); });
 }

@@ -3,7 +3,7 @@
 // envelope follower with attack, one hold countdown per instance and release,
 // an optional stereo tie, and a look-ahead delay of the signal.
 #pragma once
-#include "dsp_kernel.h"
+#include "dsp_lanes.h"
 
 // Kinds of dynamics setting. The list is also the settings layout of the
 // compressor/limiter and the expander, so its names give the kind of a setting
@@ -72,13 +72,70 @@ void DspStartDetector(Dynamics& d, int channels, double level);
 // The start of the compressor/limiter and the expander.
 inline void DspStartAtThreshold(Dynamics& d, int channels) { DspStartDetector(d, channels, d.threshold); }
 
+// The stereo form of DspRunDynamics: both channels' arithmetic in one pair of
+// lanes (lane 0 = channel 0); the hold countdown still goes channel 1, then 0.
+template <typename Law>
+void DspRunDynamicsStereo(Dynamics& d, const short* x, const short* key, short* y, int frames, bool tie, Law law)
+{
+    const int L = d.lookAheadFrames;
+    short* ring = d.delayRing;
+    const DspLanes gainIn = d.gain / 32768.0, outScale = d.gain * d.makeupGain;
+    const DspLanes attack = d.attackCoef, attackRest = 1.0 - d.attackCoef;
+    const DspLanes release = d.releaseCoef, releaseRest = 1.0 - d.releaseCoef;
+    const int holdSamples = d.holdSamples;
+    int hold = d.holdCounter;
+    DspLanes env = _mm_loadu_pd(d.envelope);
+    int p = d.ringPos;
+    for (int t = 0; t < frames; ++t, x += 2, key += 2, y += 2) {
+        memcpy(ring + p * 2, x, 2 * sizeof(short));
+        memcpy(ring + (p + L) * 2, x, 2 * sizeof(short));
+        const DspLanes u = DspLanes(_mm_cvtepi32_pd(DspAbs2(DspLoad2(key)))) * gainIn;
+        const DspLanes attacked = attack * env + attackRest * u;
+        const DspLanes released = release * env + releaseRest * u;
+        const int up = _mm_movemask_pd((u > env).m);
+        int attackBits = 0, releaseBits = 0;
+        if (!up && hold >= 2) {
+            hold -= 2;  // the usual case: both hold
+        } else {
+            for (int j = 1; j >= 0; --j) {
+                if (up >> j & 1) {
+                    attackBits |= 1 << j;
+                    hold = holdSamples;
+                } else if (hold > 0) {
+                    --hold;
+                } else {
+                    releaseBits |= 1 << j;
+                }
+            }
+        }
+        if (attackBits | releaseBits)
+            env = DspSelectBits(attackBits, attacked, DspSelectBits(releaseBits, released, env));
+        env = _mm_andnot_pd((env < kEnvelopeFloor).m, env.v);
+        if (tie) {
+            double e[2];
+            _mm_storeu_pd(e, env.v);
+            DspTieEnvelopes(e, 2);
+            env = _mm_loadu_pd(e);
+        }
+        const DspLanes delayed = _mm_cvtepi32_pd(DspLoad2(ring + (p + 1) * 2));
+        DspOutputSamples2(law(env) * delayed * outScale, y);
+        if (++p == L) p = 0;
+    }
+    _mm_storeu_pd(d.envelope, env.v);
+    d.holdCounter = hold;
+    d.ringPos = p;
+}
+
 // Runs the detector and the look-ahead delay over whole frames; law(envelope)
-// gives the gain for one channel. key is the detector input (the signal when NULL).
+// gives the gain for one channel, written once for double and DspLanes (a
+// generic lambda with DspSelect for its cases). key is the detector input (the
+// signal when NULL).
 template <typename Law>
 void DspRunDynamics(Dynamics& d, const short* x, const short* key, short* y, int frames, int n, bool tie,
                     Law law)
 {
     if (!key) key = x;
+    if (n == 2) return DspRunDynamicsStereo(d, x, key, y, frames, tie, law);
     const int L = d.lookAheadFrames;
     short* ring = d.delayRing;
     const double gainIn = d.gain / 32768.0;
