@@ -94,8 +94,10 @@ void DspRunDynamicsStereo(Dynamics& d, const short* x, const short* key, short* 
         const DspLanes released = release * env + releaseRest * u;
         const int up = _mm_movemask_pd((u > env).m);
         int attackBits = 0, releaseBits = 0;
-        if (!up && hold >= 2) {
-            hold -= 2;  // the usual case: both hold
+        if (!up && hold >= 2) {  // the usual cases: both hold...
+            hold -= 2;
+        } else if (!up && hold == 0) {  // ...or both release
+            releaseBits = 3;
         } else {
             for (int j = 1; j >= 0; --j) {
                 if (up >> j & 1) {

@@ -6,11 +6,12 @@
 #
 # It builds, with the host's g++ (x86-64, -O2, SSE2 maths as on the target), the seven effect kernels,
 # the MPEG dither and packing, the WAV header packing and libmad from /var/cache/vq-deps (or
-# $VQ_DEPS_DIR). libmad gets the project's own config.h and defines (HAVE_CONFIG_H, OPT_ACCURACY and
-# FPM_INTEL): the x86 fixed-point assembly of FPM_INTEL (32 x 32 -> 64-bit imul, shrd) assembles and runs
-# unchanged in 64-bit mode, and it is the arithmetic the shipped 32-bit decoder does, sums of products
-# kept at 64 bits through the synthesis filter. FPM_64BIT, which libmad's configure would choose for
-# x86-64, rounds every product to 32 bits instead: other samples, so not the code we ship.
+# $VQ_DEPS_DIR). libmad gets the project's own config.h and defines (HAVE_CONFIG_H, OPT_ACCURACY, NDEBUG
+# and FPM_INTEL). FPM_INTEL's fixed-point assembly (32 x 32 -> 64-bit imul, add/adc, shrd on 32-bit
+# registers) assembles and runs unchanged in 64-bit mode and is the arithmetic of the shipped 32-bit
+# decoder, sums of products kept at 64 bits through the synthesis filter: the samples come out the same
+# as the plug-in's. FPM_64BIT, which libmad's configure picks for x86-64, rounds each product to the
+# 28-bit format before adding it: other samples, so not the code we ship.
 # Then it makes 120 s of 44.1 kHz stereo pink noise and an MP3 of it, and prints one table: each
 # effect against the nearest sox effect, the five-band processor against mcompand with five bands,
 # all seven chained, and MP3 decoding (decoder, dither, packing) against sox and ffmpeg.
@@ -31,7 +32,7 @@ jobs=4
 mkdir -p "$work/mad"
 sh "$root/third_party/libmad/make_mad_h.sh" "$mad_src" "$root/third_party/libmad/config.h" FPM_INTEL "$work/mad/mad.h"
 for f in version fixed bit timer stream frame synth decoder layer12 layer3 huffman; do
-    echo "gcc $flags -w -DHAVE_CONFIG_H -DFPM_INTEL -I$root/third_party/libmad -I$mad_src -c $mad_src/$f.c -o $work/mad/$f.o"
+    echo "gcc $flags -w -DNDEBUG -DHAVE_CONFIG_H -DFPM_INTEL -I$root/third_party/libmad -I$mad_src -c $mad_src/$f.c -o $work/mad/$f.o"
 done | xargs -P $jobs -I{} sh -c '{}'
 rm -f "$work/libmad.a"
 ar rcs "$work/libmad.a" "$work"/mad/*.o
