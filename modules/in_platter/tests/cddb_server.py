@@ -18,7 +18,7 @@ HEADER = b'HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n'
 # Entries of the test discs by disc id (the test works the ids out by hand).
 ENTRIES = {
     # disc A: three tracks; the second title goes over two lines.
-    '0b000403': ('rock', 'The Testers', 'Disc A',
+    '0b000403': ('folk', 'The Testers', 'Disc A',
                  'TTITLE0=Opening\r\nTTITLE1=Second part one, \r\nTTITLE1=and two\r\nTTITLE2=Closing\r\n'
                  'EXTD=YEAR: 1999 remastered edition\r\n'),
     # disc B: two tracks, no year.

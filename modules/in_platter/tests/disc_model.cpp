@@ -32,7 +32,9 @@ bool DiscModel::Load(const std::string& path, const std::string& logPath)
         if (key == "image") {
             std::string name;
             s >> name;
-            std::ifstream img(dir + name, std::ios::binary);
+            name = WinPath(name);
+            bool absolute = name.find(':') != std::string::npos || name[0] == '\\';
+            std::ifstream img(absolute ? name : dir + name, std::ios::binary);
             if (!img) return false;
             image_.assign(std::istreambuf_iterator<char>(img), std::istreambuf_iterator<char>());
         } else if (key == "track") {

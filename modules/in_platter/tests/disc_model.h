@@ -40,6 +40,8 @@ public:
     // One-shot faults of the pass-through path.
     bool TakeMediaChanged();
 
+    void Log(const uint8_t* cdb, int cdbLength, const uint8_t* outData, uint32_t length);
+
     int drives = 1;
     bool noAdapters = false;
     char letter = 'V';
@@ -47,7 +49,6 @@ public:
     uint8_t inquiry[100] = {};
 
 private:
-    void Log(const uint8_t* cdb, int cdbLength, const uint8_t* outData, uint32_t length);
     int Read(uint32_t lba, uint32_t count, const std::string& key, uint8_t* data, uint32_t length);
     int Toc(bool msf, uint8_t* data, uint32_t length);
 

@@ -62,11 +62,12 @@ BOOL WINAPI Control(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, D
         g_lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    if (g_model.TakeMediaChanged()) {
+    auto* spt = static_cast<PassThroughDirect*>(in);
+    if (spt->cdb[0] != 0x12 && g_model.TakeMediaChanged()) {
+        g_model.Log(spt->cdb, spt->cdbLength, nullptr, 0);
         g_lastError = ERROR_MEDIA_CHANGED;
         return FALSE;
     }
-    auto* spt = static_cast<PassThroughDirect*>(in);
     // A transfer whose direction the command needs and the request does not
     // give is refused, as a real driver would.
     bool outgoing = spt->cdb[0] == 0x15;

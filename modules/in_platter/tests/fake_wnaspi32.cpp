@@ -13,8 +13,9 @@ namespace {
 DiscModel* g_model = nullptr;
 bool g_loaded = false;
 // A command left pending, and whether it was aborted: the manager writes into
-// it late, after the next command, as a slow drive would.
+// it late, after the next command of the same kind, as a slow drive would.
 SrbExec* g_hung = nullptr;
+uint8_t g_hungOpcode = 0;
 bool g_hungAborted = false;
 
 std::string Env(const char* name)
@@ -44,9 +45,9 @@ bool HasDrive(DiscModel* m, int adapter, int target, int lun)
     return m && lun == 0 && adapter * 8 + target < m->drives && target < 8;
 }
 
-void LateWrite()
+void LateWrite(uint8_t opcode)
 {
-    if (!g_hung || !g_hungAborted) return;
+    if (!g_hung || !g_hungAborted || opcode != g_hungOpcode) return;
     if (g_hung->buffer) memset(g_hung->buffer, 0x5A, g_hung->bufferLength);
     g_hung->h.status = SS_ABORTED;
     g_hung = nullptr;
@@ -92,6 +93,7 @@ extern "C" DWORD __cdecl SendASPI32Command(void* p)
         int r = m->Execute(srb->cdb, srb->cdbLength, srb->buffer, srb->bufferLength, out ? srb->buffer : nullptr);
         if (r < 0) {
             g_hung = srb;
+            g_hungOpcode = srb->cdb[0];
             g_hungAborted = false;
             return h->status = SS_PENDING;
         }
@@ -99,7 +101,7 @@ extern "C" DWORD __cdecl SendASPI32Command(void* p)
         h->status = r == 0 ? SS_COMP : SS_ERR;
         DWORD status = h->status;
         if (srb->postEvent && (h->flags & SRB_EVENT_NOTIFY)) SetEvent(srb->postEvent);
-        LateWrite();
+        LateWrite(srb->cdb[0]);
         return status;
     }
     case SC_ABORT_SRB: {

@@ -5,20 +5,20 @@
 #   OUT/b.model        disc B: another table of contents on the same image
 #   OUT/ten.model      ten audio tracks (table of contents only)
 #   OUT/mixed.model    a data track, then two audio tracks
-#   OUT/drive/         the ".cda" files of disc A, mapped in the Wine prefix as
-#                      CD drive V: (dosdevices link and drive-type value)
+#   OUT/drive/         the ".cda" files of disc A, CD drive V: of the Wine prefix
 #   OUT/bad/           broken track files
 #   OUT/slices/        the image slice of each track of disc A
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 out=$1
 build=$2
 rm -rf "$out"
 mkdir -p "$out/drive" "$out/bad" "$out/slices"
 cd "$out"
 
-# 303 sectors of 588 stereo frames: a sweep over a second tone, so that every
+# 303 sectors of 588 stereo frames (4.04 s): a sweep over a second tone, so that every
 # sector differs from its neighbours.
-sox -n -r 44100 -c 2 -b 16 -e signed-integer -t raw disc.raw synth 178164s sine 200-2000 sine 330 vol 0.6
+sox -n -r 44100 -c 2 -b 16 -e signed-integer -t raw disc.raw synth 4.04 sine 200-2000 sine 330 vol 0.6
 
 python3 - <<'PY'
 import struct
@@ -74,11 +74,6 @@ for name, blob in bad.items():
     open('bad/' + name, 'wb').write(blob)
 PY
 
-# The folder of disc A as CD drive V: of the test prefix.
-prefix=${WINEPREFIX:-$build/wineprefix}
-if [ -d "$prefix/dosdevices" ]; then
-    ln -sfn "$out/drive" "$prefix/dosdevices/v:"
-    if ! grep -qi '"v:"="cdrom"' "$prefix/system.reg" 2>/dev/null; then
-        WINEPREFIX=$prefix WINEDEBUG=-all wine reg add 'HKLM\Software\Wine\Drives' /v v: /d cdrom /f >/dev/null 2>&1 || true
-    fi
-fi
+# The folder of disc A as CD drive V: of the test prefix, defined through
+# Wine's mount manager so that the running prefix sees it at once.
+"$here/../../../tools/wine-run.sh" "$build/bin/cd_child.exe" drive V "$out/drive"
