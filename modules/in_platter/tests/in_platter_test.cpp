@@ -177,6 +177,8 @@ struct ReadCase {
     bool restoreAtClose;
 };
 
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+
 class CdReadTest : public CdTest, public ::testing::WithParamInterface<ReadCase> {};
 
 const std::vector<std::string> kReadCd2 = {"TUR", "BEF0"}, kReadCd1 = {"TUR", "BE10"};
