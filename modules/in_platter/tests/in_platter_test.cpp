@@ -236,6 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"aspi_mode", "works 28\nneedmode 1", false, Join({kToMethod8, {"28"}}), true},
         ReadCase{"aspi_hang", "hang BE 1", false, Join({kReadCd2, kReadCd2}), false},
         ReadCase{"passthrough", "", true, kReadCd2, false},
+        ReadCase{"passthrough_retry", "failsector 200 2", true, kReadCd2, false},
         ReadCase{"passthrough_hollow", "hollow BEF0", true, Join({Repeat(kReadCd2, 3), kReadCd1}), false},
         ReadCase{"passthrough_mode", "works 28\nneedmode 1", true, Join({kToMethod8, {"28"}}), true},
         ReadCase{"passthrough_d4", "works D4", true,
@@ -302,6 +303,44 @@ TEST_F(CdTest, DriveWithoutAWorkingMethodIsTriedOncePerHandle)
         if (k == "BE10" || k == "BEF0" || k == "28" || k == "D8" || k == "D4") ++reads;
     EXPECT_EQ(reads, 21);  // seven candidates, three tries each, once
     m->input.Close(h);
+}
+
+TEST_F(CdTest, ReadRequestsAreBounded)
+{
+    Start("a.model");
+    DriveOpenRequest r = Request(0, 0);
+    int h = getCDHandle(&r);
+    ASSERT_GE(h, 1);
+    ReadRequest* big = ReadRequest_Create(300);
+    ASSERT_NE(big, nullptr);
+    size_t before = Commands().size();
+    // More sectors than the count byte holds, or none at all: nothing is sent.
+    big->sectorCount = 300;
+    EXPECT_EQ(readCDAudioLBA(h, big), 4);
+    big->sectorCount = 0;
+    EXPECT_EQ(readCDAudioLBA(h, big), 1);
+    EXPECT_EQ(big->bytesRead, 0u);
+    EXPECT_EQ(Commands().size(), before);
+    // A request smaller than its count.
+    big->capacity = 2 * kSector;
+    big->sectorCount = 3;
+    EXPECT_EQ(readCDAudioLBA(h, big), 4);
+    EXPECT_EQ(CdLayer_LastError(), CDERR_SMALL_BUFFER);
+    HeapFree(GetProcessHeap(), 0, big);
+    closeCDHandle(h);
+    EXPECT_EQ(readCDAudioLBA(h, nullptr), 4);
+    EXPECT_EQ(CdLayer_LastError(), CDERR_BAD_HANDLE);
+
+    // A track file with a length of 0 s: times stay 0, seeking stays in the track.
+    void* t = m->input.Open(CdData("zero_msf.cda").c_str(), nullptr);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(m->input.GetTime(2, t), 0.0);
+    EXPECT_EQ(m->input.SetTime(1.0, t), 1);
+    std::vector<char> buf(400);
+    EXPECT_EQ(m->input.Read(buf.data(), 400, t), 400);
+    EXPECT_EQ(memcmp(buf.data(), Slice(2).data(), 400), 0);
+    EXPECT_EQ(m->input.GetTime(0, t), 0.0);
+    m->input.Close(t);
 }
 
 TEST_F(CdTest, ConversionOnRequest)

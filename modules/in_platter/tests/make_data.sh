@@ -70,6 +70,10 @@ bad = {
     'other_disc.cda': cda(2, 151, 113),
     'bad_track.cda': cda(7, 150, 113),
 }
+# A track file whose length in minutes, seconds and frames is 0.
+zero = bytearray(good)
+zero[40:43] = b'\0\0\0'
+open('zero_msf.cda', 'wb').write(bytes(zero))
 for name, blob in bad.items():
     open('bad/' + name, 'wb').write(blob)
 PY
