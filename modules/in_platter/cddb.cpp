@@ -431,6 +431,8 @@ int CDDBQuery(int handle, CddbQueryResult* result)
         return CD_FAIL;
     }
     if (CDDBGetDiskID(handle, record) != CD_OK) {
+        // No disc id, no query: no match either (the records were not filled).
+        result->count = 0;
         Free(record);
         Free(form);
         Free(reply);

@@ -182,6 +182,10 @@ TEST_F(CddbTest, RepliesOfEveryKind)
     CDDBQuery(h, &r);
     EXPECT_EQ(r.count, 0);
     closeCDHandle(h);
+    // A closed drive has no disc id: no match, nothing left in the records' count.
+    r = {2, matches};
+    EXPECT_EQ(CDDBQuery(h, &r), 1);
+    EXPECT_EQ(r.count, 0);
 }
 
 TEST_F(CddbTest, TitlesComeFromTheServerAndTheTitleFile)
