@@ -44,19 +44,7 @@ bool TiersSetOrder(TiersKernel& k, int order, const double crossoverHz[4], unsig
     return true;
 }
 
-void TiersSetBand(TiersKernel& k, int b, int kind, double v, unsigned rate)
-{
-    using namespace FullDynamics;
-    TiersBand& band = k.band[b];
-    switch (kind) {
-    case Gain: band.gain = DspDbToGain(v); break;
-    case Threshold: band.threshold = DspDbToGain(v); break;
-    case Ratio: band.invRatio = 1.0 / v; break;
-    case Attack: band.attackCoef = DspTimeCoef(v, rate); break;
-    case Hold: band.holdSamples = DspHoldSamples(v, rate); break;
-    case Release: band.releaseCoef = DspTimeCoef(v, rate); break;
-    }
-}
+void TiersSetBand(TiersKernel& k, int b, int kind, double v, unsigned rate) { DspSetLawValue(k.band[b], kind, v, rate); }
 
 void TiersStart(TiersKernel& k, int channels)
 {

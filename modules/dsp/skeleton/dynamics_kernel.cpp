@@ -24,16 +24,12 @@ void DspFreeLookAhead(Dynamics& d)
 bool DspSetDynamics(Dynamics& d, int kind, double v, unsigned rate, int channels)
 {
     using namespace FullDynamics;
-    switch (kind) {
-    case Gain: d.gain = DspDbToGain(v); break;
-    case Threshold: d.threshold = DspDbToGain(v); break;
-    case Ratio: d.invRatio = 1.0 / v; break;
-    case Attack: d.attackCoef = DspTimeCoef(v, rate); break;
-    case Hold: d.holdSamples = DspHoldSamples(v, rate); break;
-    case Release: d.releaseCoef = DspTimeCoef(v, rate); break;
-    case Makeup: d.makeupGain = DspDbToGain(v); break;
-    case LookAhead: return DspSetLookAhead(d, DspLookAheadFrames(rate, v), channels);
-    }
+    if (kind == Makeup)
+        d.makeupGain = DspDbToGain(v);
+    else if (kind == LookAhead)
+        return DspSetLookAhead(d, DspLookAheadFrames(rate, v), channels);
+    else
+        DspSetLawValue(d, kind, v, rate);
     return true;
 }
 

@@ -62,9 +62,24 @@ inline void DspTieEnvelopes(double* env, int channels)
 bool DspSetLookAhead(Dynamics& d, int frames, int channels);
 void DspFreeLookAhead(Dynamics& d);
 
-// Sets what a dynamics setting of the given kind derives from its value (dB,
-// ms or ratio) at the sample rate; a look-ahead also replaces the delay line
-// (false when it cannot be had). The stereo tie derives nothing.
+// What a setting of a kind from Gain to Release derives from its value (dB, ms
+// or ratio) at the sample rate, for any detector state with these members.
+template <typename State> void DspSetLawValue(State& s, int kind, double v, unsigned rate)
+{
+    using namespace FullDynamics;
+    switch (kind) {
+    case Gain: s.gain = DspDbToGain(v); break;
+    case Threshold: s.threshold = DspDbToGain(v); break;
+    case Ratio: s.invRatio = 1.0 / v; break;
+    case Attack: s.attackCoef = DspTimeCoef(v, rate); break;
+    case Hold: s.holdSamples = DspHoldSamples(v, rate); break;
+    case Release: s.releaseCoef = DspTimeCoef(v, rate); break;
+    }
+}
+
+// Sets what a dynamics setting of the given kind derives from its value; a
+// look-ahead also replaces the delay line (false when it cannot be had). The
+// stereo tie derives nothing.
 bool DspSetDynamics(Dynamics& d, int kind, double value, unsigned rate, int channels);
 
 // Each channel's envelope started at `level`, with the hold countdown full.

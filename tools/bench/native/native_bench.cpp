@@ -77,50 +77,52 @@ const DynamicsValues kCeiling = {{6, -3, NAN, 0.5, 1, 300, 0, 0, 1.5}};
 const DynamicsValues kLowgate = {{0, -3, 2, 2, 3, 350, 0, 0, 2}};
 const DynamicsValues kLeveler = {{18, -3, NAN, NAN, NAN, NAN, NAN, 0, 5}};
 
-struct Squeeze : Effect {
+// A single-band dynamics effect: its values, how its detector starts, its process.
+struct DynamicsEffect : Effect {
     Dynamics d;
-    Squeeze()
+    void (*run)(Dynamics&, const short*, short*, int);
+    DynamicsEffect(const DynamicsValues& v, void (*start)(Dynamics&),
+                   void (*process)(Dynamics&, const short*, short*, int))
+        : run(process)
     {
-        SetDynamics(d, kSqueeze);
-        DspStartAtThreshold(d, kChannels);
+        SetDynamics(d, v);
+        start(d);
     }
-    ~Squeeze() { DspFreeLookAhead(d); }
-    void Process(const short* x, short* y, int n) override { SqueezeProcess(d, x, nullptr, y, n, kChannels, false); }
+    ~DynamicsEffect() { DspFreeLookAhead(d); }
+    void Process(const short* x, short* y, int n) override { run(d, x, y, n); }
 };
 
-struct Ceiling : Effect {
-    Dynamics d;
-    Ceiling()
-    {
-        SetDynamics(d, kCeiling);
-        CeilingStart(d, kChannels);
-    }
-    ~Ceiling() { DspFreeLookAhead(d); }
-    void Process(const short* x, short* y, int n) override { CeilingProcess(d, x, nullptr, y, n, kChannels, false); }
-};
+Effect* MakeSqueeze()
+{
+    return new DynamicsEffect(
+        kSqueeze, [](Dynamics& d) { DspStartAtThreshold(d, kChannels); },
+        [](Dynamics& d, const short* x, short* y, int n) { SqueezeProcess(d, x, nullptr, y, n, kChannels, false); });
+}
 
-struct Lowgate : Effect {
-    Dynamics d;
-    Lowgate()
-    {
-        SetDynamics(d, kLowgate);
-        DspStartAtThreshold(d, kChannels);
-    }
-    ~Lowgate() { DspFreeLookAhead(d); }
-    void Process(const short* x, short* y, int n) override { LowgateProcess(d, x, y, n, kChannels, false); }
-};
+Effect* MakeCeiling()
+{
+    return new DynamicsEffect(
+        kCeiling, [](Dynamics& d) { CeilingStart(d, kChannels); },
+        [](Dynamics& d, const short* x, short* y, int n) { CeilingProcess(d, x, nullptr, y, n, kChannels, false); });
+}
 
-struct Leveler : Effect {
-    Dynamics d;
-    Leveler()
-    {
-        SetDynamics(d, kLeveler);
-        LevelerSetAttack(d, kLeveler.v[FullDynamics::LookAhead], kRate);
-        LevelerStart(d, kRate, kChannels);
-    }
-    ~Leveler() { DspFreeLookAhead(d); }
-    void Process(const short* x, short* y, int n) override { LevelerProcess(d, x, y, n, kChannels, false); }
-};
+Effect* MakeLowgate()
+{
+    return new DynamicsEffect(
+        kLowgate, [](Dynamics& d) { DspStartAtThreshold(d, kChannels); },
+        [](Dynamics& d, const short* x, short* y, int n) { LowgateProcess(d, x, y, n, kChannels, false); });
+}
+
+Effect* MakeLeveler()
+{
+    return new DynamicsEffect(
+        kLeveler,
+        [](Dynamics& d) {
+            LevelerSetAttack(d, kLeveler.v[FullDynamics::LookAhead], kRate);
+            LevelerStart(d, kRate, kChannels);
+        },
+        [](Dynamics& d, const short* x, short* y, int n) { LevelerProcess(d, x, y, n, kChannels, false); });
+}
 
 struct Tiers : Effect {
     TiersKernel* k;
@@ -168,9 +170,9 @@ struct EffectInfo {
 template <typename T> Effect* Make() { return new T; }
 
 const EffectInfo kEffects[] = {
-    {"squeeze", "compressor", "compand 0.002,0.6 -90,-90,-18,-18,0,-17.4 15 -90 0.003", 1.0, Make<Squeeze>},
-    {"ceiling", "hard limiter", "compand 0.0005,0.3 -90,-84,-9,-3,0,-3 0 -90 0.0015", 1.0, Make<Ceiling>},
-    {"lowgate", "expander", "compand 0.002,0.35 -90,-180,-3,-3,0,0 0 -90 0.002", 1.0, Make<Lowgate>},
+    {"squeeze", "compressor", "compand 0.002,0.6 -90,-90,-18,-18,0,-17.4 15 -90 0.003", 1.0, MakeSqueeze},
+    {"ceiling", "hard limiter", "compand 0.0005,0.3 -90,-84,-9,-3,0,-3 0 -90 0.0015", 1.0, MakeCeiling},
+    {"lowgate", "expander", "compand 0.002,0.35 -90,-180,-3,-3,0,0 0 -90 0.002", 1.0, MakeLowgate},
     {"tiers", "five-band",
      "mcompand \"0.01,1 -90,-90,-18,-17.5 18\" 156 \"0.007,0.9 -90,-90,-21,-20.5 18\" 625 "
      "\"0.005,0.8 -90,-90,-21,-20.5 18\" 2500 \"0.003,0.7 -90,-90,-21,-20.5 18\" 10000 "
@@ -178,7 +180,7 @@ const EffectInfo kEffects[] = {
      1.5, Make<Tiers>},
     // A delay of exactly 5 ms (220.5 frames) makes sox stop with "multi-channel effect flowed
     // asymmetrically" (and status 0) at once; 4.99 ms is 220 frames, our look-ahead.
-    {"leveler", "normalizer", "compand 0.005,5 -90,-72,-21,-3,0,-3 0 -90 0.00499", 1.0, Make<Leveler>},
+    {"leveler", "normalizer", "compand 0.005,5 -90,-72,-21,-3,0,-3 0 -90 0.00499", 1.0, MakeLeveler},
     {"voxcut", "karaoke", "bandreject 800 0.1q", 1.0, Make<Voxcut>},
     {"spread", "enhancer", "remix 1v1.5,2v-0.5 1v-0.5,2v1.5", 1.0, Make<Spread>},
 };
