@@ -44,7 +44,10 @@ bool TiersSetOrder(TiersKernel& k, int order, const double crossoverHz[4], unsig
     return true;
 }
 
-void TiersSetBand(TiersKernel& k, int b, int kind, double v, unsigned rate) { DspSetLawValue(k.band[b], kind, v, rate); }
+void TiersSetBand(TiersKernel& k, int band, int kind, double v, unsigned rate)
+{
+    DspSetLawValue(k.band[band], kind, v, rate);
+}
 
 void TiersStart(TiersKernel& k, int channels)
 {

@@ -23,18 +23,24 @@ void BiquadDestroy(Biquad* f) { DspFree(f); }
 
 void BiquadProcess(const double* in, double* out, int frames, Biquad* f)
 {
+    // Both channels in one pair of lanes: each lane rounds as the scalar filter would.
+    const DspLanes b0 = f->b0, b1 = f->b1, b2 = f->b2, a1 = f->a1, a2 = f->a2;
+    DspLanes x1 = _mm_loadu_pd(f->x1), x2 = _mm_loadu_pd(f->x2);
+    DspLanes y1 = _mm_loadu_pd(f->y1), y2 = _mm_loadu_pd(f->y2);
     for (int t = 0; t < frames; ++t) {
-        for (int c = 0; c < 2; ++c) {
-            double x = in[2 * t + c];
-            double y = f->b0 * x + f->b1 * f->x1[c] + f->b2 * f->x2[c] - f->a1 * f->y1[c] - f->a2 * f->y2[c];
-            if (fabs(y) < 1e-30) y = 0.0;
-            f->x2[c] = f->x1[c];
-            f->x1[c] = x;
-            f->y2[c] = f->y1[c];
-            f->y1[c] = y;
-            out[2 * t + c] = y;
-        }
+        const DspLanes x = _mm_loadu_pd(in + 2 * t);
+        DspLanes y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+        y = DspSelect(DspAbs(y) < 1e-30, 0.0, y);
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+        _mm_storeu_pd(out + 2 * t, y.v);
     }
+    _mm_storeu_pd(f->x1, x1.v);
+    _mm_storeu_pd(f->x2, x2.v);
+    _mm_storeu_pd(f->y1, y1.v);
+    _mm_storeu_pd(f->y2, y2.v);
 }
 
 void VoxcutProcess(Biquad* f, const short* x, short* y, int frames)
@@ -46,9 +52,10 @@ void VoxcutProcess(Biquad* f, const short* x, short* y, int frames)
         for (int i = 0; i < 2 * n; ++i) raw[i] = x[i];
         BiquadProcess(raw, notched, n, f);
         for (int t = 0; t < n; ++t) {
-            double side = raw[2 * t] - raw[2 * t + 1];
-            y[2 * t] = DspOutputSample(side + notched[2 * t]);
-            y[2 * t + 1] = DspOutputSample(side + notched[2 * t + 1]);
+            const __m128d lr = _mm_loadu_pd(raw + 2 * t);
+            const __m128d diff = _mm_sub_pd(lr, _mm_shuffle_pd(lr, lr, 1));  // L - R in lane 0
+            const DspLanes side = _mm_unpacklo_pd(diff, diff);
+            DspOutputSamples2(side + DspLanes(_mm_loadu_pd(notched + 2 * t)), y + 2 * t);
         }
         x += 2 * n;
         y += 2 * n;

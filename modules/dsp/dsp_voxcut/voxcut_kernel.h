@@ -1,7 +1,7 @@
 // Karaoke arithmetic: both channels get L - R (which cancels the centre) plus
 // their own input through a notch biquad.
 #pragma once
-#include "dsp_kernel.h"
+#include "dsp_lanes.h"
 
 // Direct form I notch: coefficients divided by a0, then the state of both channels.
 struct Biquad {

@@ -25,6 +25,8 @@ inline DspLaneMask operator>=(DspLanes a, DspLanes b) { return {_mm_cmpge_pd(a.v
 inline DspLaneMask operator<(DspLanes a, DspLanes b) { return {_mm_cmplt_pd(a.v, b.v)}; }
 inline DspLaneMask operator<=(DspLanes a, DspLanes b) { return {_mm_cmple_pd(a.v, b.v)}; }
 
+inline DspLanes DspAbs(DspLanes a) { return _mm_andnot_pd(_mm_set1_pd(-0.0), a.v); }
+
 inline double DspSelect(bool c, double a, double b) { return c ? a : b; }
 inline DspLanes DspSelect(DspLaneMask c, DspLanes a, DspLanes b)
 {

@@ -25,32 +25,31 @@ for tool in g++ gcc sox ffmpeg lame; do
 done
 [ -f "$mad_src/decoder.c" ] || { echo "libmad sources not found in $mad_src" >&2; exit 1; }
 
-flags="-O2 -msse2 -mfpmath=sse"
-jobs=4
+flags=(-O2 -msse2 -mfpmath=sse)
+
+# Compiles the given sources, four at a time, into objects in the current folder.
+compile() { printf '%s\0' "${@:2}" | xargs -0 -n1 -P4 "$1" "${cflags[@]}" -c; }
 
 # libmad, as third_party/CMakeLists.txt builds it.
-mkdir -p "$work/mad"
+mkdir -p "$work/mad" "$work/obj"
 sh "$root/third_party/libmad/make_mad_h.sh" "$mad_src" "$root/third_party/libmad/config.h" FPM_INTEL "$work/mad/mad.h"
-for f in version fixed bit timer stream frame synth decoder layer12 layer3 huffman; do
-    echo "gcc $flags -w -DNDEBUG -DHAVE_CONFIG_H -DFPM_INTEL -I$root/third_party/libmad -I$mad_src -c $mad_src/$f.c -o $work/mad/$f.o"
-done | xargs -P $jobs -I{} sh -c '{}'
+cflags=("${flags[@]}" -w -DNDEBUG -DHAVE_CONFIG_H -DFPM_INTEL -I"$root/third_party/libmad" -I"$mad_src")
+mad=()
+for f in version fixed bit timer stream frame synth decoder layer12 layer3 huffman; do mad+=("$mad_src/$f.c"); done
+(cd "$work/mad" && rm -f ./*.o && compile gcc "${mad[@]}")
 rm -f "$work/libmad.a"
 ar rcs "$work/libmad.a" "$work"/mad/*.o
 
 # The kernels and the benchmark.
 m=$root/modules
-kernels="$m/dsp/skeleton/dynamics_kernel.cpp $m/dsp/dsp_squeeze/squeeze_kernel.cpp
-    $m/dsp/dsp_ceiling/ceiling_kernel.cpp $m/dsp/dsp_lowgate/lowgate_kernel.cpp
-    $m/dsp/dsp_tiers/tiers_kernel.cpp $m/dsp/dsp_tiers/band_split.cpp $m/dsp/dsp_leveler/leveler_kernel.cpp
-    $m/dsp/dsp_voxcut/voxcut_kernel.cpp $m/dsp/dsp_spread/spread_kernel.cpp
-    $m/in_strata/mpeg_pcm.cpp $m/shared/pcm_converter.cpp $m/enc_linear/wav_format.cpp"
-includes="-I$root/include -I$work/mad -I$m/dsp/skeleton -I$m/dsp/dsp_squeeze -I$m/dsp/dsp_ceiling
-    -I$m/dsp/dsp_lowgate -I$m/dsp/dsp_tiers -I$m/dsp/dsp_leveler -I$m/dsp/dsp_voxcut -I$m/dsp/dsp_spread
-    -I$m/in_strata -I$m/shared -I$m/enc_linear"
-mkdir -p "$work/obj"
-for f in $kernels "$root/tools/bench/native/native_bench.cpp"; do
-    echo "g++ -std=c++20 $flags -Wall $(echo $includes) -c $f -o $work/obj/$(basename "${f%.cpp}").o"
-done | xargs -P $jobs -I{} sh -c '{}'
+cflags=(-std=c++20 "${flags[@]}" -Wall -I"$root/include" -I"$work/mad")
+for d in dsp/skeleton dsp/dsp_squeeze dsp/dsp_ceiling dsp/dsp_lowgate dsp/dsp_tiers dsp/dsp_leveler dsp/dsp_voxcut \
+         dsp/dsp_spread in_strata shared enc_linear; do
+    cflags+=(-I"$m/$d")
+done
+(cd "$work/obj" && rm -f ./*.o && compile g++ "$m/dsp/skeleton/dynamics_kernel.cpp" "$m"/dsp/dsp_*/*_kernel.cpp \
+    "$m/dsp/dsp_tiers/band_split.cpp" "$m/in_strata/mpeg_pcm.cpp" "$m/shared/pcm_converter.cpp" \
+    "$m/enc_linear/wav_format.cpp" "$root/tools/bench/native/native_bench.cpp")
 g++ -o "$work/native_bench" "$work"/obj/*.o "$work/libmad.a"
 
 # The audio: the same noise for every run.
