@@ -206,38 +206,11 @@ void MpegFrameHeader(Bytes& b, Rng& r, std::string* log)
     }
 }
 
-// Free format: bit rate index 0 on every frame, optionally several frames
-// joined into one large frame (their inner headers removed), which gives the
-// large free-format frames that overrun a decoder's main-data buffer.
-void MpegFreeFormat(Bytes& b, Rng& r, std::string* log)
+// Layer III main-data pointers (the first 9 bits of the side information in
+// MPEG-1, 8 in MPEG-2): the largest possible (0), random (1) or 0 (2).
+void SetMainData(Bytes& b, const std::vector<size_t>& frames, int how, Rng& r)
 {
-    auto frames = MpegFrames(b);
-    if (frames.empty()) return;
-    int join = r.OneIn(3) ? 1 : 2 + r.Below(7);
-    *log += "mpeg-free" + std::to_string(join) + " ";
-    Bytes out(b.begin(), b.begin() + frames[0]);
-    std::vector<size_t> heads;
-    for (size_t i = 0; i < frames.size(); i += join) {
-        heads.push_back(out.size());
-        for (int k = 0; k < join && i + k < frames.size(); ++k) {
-            size_t at = frames[i + k], end = i + k + 1 < frames.size() ? frames[i + k + 1] : b.size();
-            size_t skip = 0;
-            if (k > 0) skip = (b[at + 1] & 1) ? 4 : 6;  // the inner header and its CRC
-            if (at + skip < end) out.insert(out.end(), b.begin() + at + skip, b.begin() + end);
-        }
-    }
-    for (size_t at : heads) out[at + 2] &= 0x0F;  // bit rate index 0
-    b.swap(out);
-}
-
-// Layer III main-data pointer: the first 9 (MPEG-1) or 8 bits of the side
-// information.
-void MpegMainData(Bytes& b, Rng& r, std::string* log)
-{
-    *log += "mpeg-maindata ";
-    auto frames = MpegFrames(b);
-    int how = r.Below(3);
-    for (size_t at : Pick(frames, r)) {
+    for (size_t at : frames) {
         MpegHeader h;
         if (!ParseMpegHeader(b, at, &h) || h.layer != 3) continue;
         size_t side = at + 4 + (h.crc ? 2 : 0);
@@ -249,6 +222,50 @@ void MpegMainData(Bytes& b, Rng& r, std::string* log)
         word = (word & ((1u << (16 - bits)) - 1)) | v << (16 - bits);
         PutBE(b, side, word, 2);
     }
+}
+
+void MpegMainData(Bytes& b, Rng& r, std::string* log)
+{
+    *log += "mpeg-maindata ";
+    auto frames = MpegFrames(b);
+    SetMainData(b, Pick(frames, r), r.Below(3), r);
+}
+
+// Free format: the stream's frame data cut again into frames of one new
+// size with bit rate index 0, up to the largest size a decoder accepts
+// (640 kbps), often with large main-data pointers as well: the frames whose
+// main data overruns a decoder's fixed buffer.
+void MpegFreeFormat(Bytes& b, Rng& r, std::string* log)
+{
+    auto frames = MpegFrames(b);
+    if (frames.empty()) return;
+    MpegHeader h{};
+    if (!ParseMpegHeader(b, frames[0], &h)) return;
+    static const int rates[3] = {44100, 48000, 32000};
+    int rate = rates[b[frames[0] + 2] >> 2 & 3] >> (h.version == 3 ? 0 : h.version == 2 ? 1 : 2);
+    int slots = h.layer == 1 ? 48 : h.layer == 3 && h.version != 3 ? 72 : 144;
+    size_t largest = (size_t)slots * 640000 / rate;
+    size_t overhead = 4 + (h.crc ? 2 : 0);
+    size_t size = r.OneIn(2) ? largest - r.Below((uint32_t)largest / 4) : 64 + r.Below((uint32_t)largest - 63);
+    if (h.layer == 1) size &= ~(size_t)3;
+    *log += "mpeg-free" + std::to_string(size) + " ";
+
+    Bytes payload;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        size_t from = frames[i] + overhead, to = i + 1 < frames.size() ? frames[i + 1] : b.size();
+        if (from < to) payload.insert(payload.end(), b.begin() + from, b.begin() + to);
+    }
+    uint8_t header[6] = {b[frames[0]], b[frames[0] + 1], (uint8_t)(b[frames[0] + 2] & 0x0C), b[frames[0] + 3], 0, 0};
+    Bytes out(b.begin(), b.begin() + frames[0]);
+    std::vector<size_t> heads;
+    for (size_t at = 0; at < payload.size(); at += size - overhead) {
+        heads.push_back(out.size());
+        out.insert(out.end(), header, header + overhead);
+        size_t n = std::min(size - overhead, payload.size() - at);
+        out.insert(out.end(), payload.begin() + at, payload.begin() + at + n);
+    }
+    b.swap(out);
+    if (r.OneIn(2)) SetMainData(b, heads, r.Below(2), r);
 }
 
 void MpegXing(Bytes& b, Rng& r, std::string* log)

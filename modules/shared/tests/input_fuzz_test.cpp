@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -91,21 +92,19 @@ struct FuzzRun {
     uint64_t defaultCount;
 };
 
+// The seed files in name order, so a run makes the same files everywhere.
 std::vector<Bytes> LoadSeeds(const std::string& dir, std::vector<std::string>* names)
 {
-    std::vector<Bytes> seeds;
     WIN32_FIND_DATAA fd;
     HANDLE f = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (f == INVALID_HANDLE_VALUE) return seeds;
+    if (f == INVALID_HANDLE_VALUE) return {};
     do {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        Bytes b;
-        if (vqtest::ReadFile(dir + "\\" + fd.cFileName, b) && !b.empty()) {
-            seeds.push_back(b);
-            names->push_back(fd.cFileName);
-        }
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names->push_back(fd.cFileName);
     } while (FindNextFileA(f, &fd));
     FindClose(f);
+    std::sort(names->begin(), names->end());
+    std::vector<Bytes> seeds(names->size());
+    for (size_t i = 0; i < names->size(); ++i) vqtest::ReadFile(dir + "\\" + (*names)[i], seeds[i]);
     return seeds;
 }
 
@@ -170,12 +169,14 @@ void RunFuzz(const FuzzRun& run)
     printf("fuzz %s: %llu files from %zu seeds in %.1f s (seed %llu, first %llu): %llu opened, %llu with tags read\n",
            run.dll, (unsigned long long)count, seeds.size(), ms / 1000.0, (unsigned long long)seed,
            (unsigned long long)first, (unsigned long long)opened, (unsigned long long)tagged);
+    g_cur.step = "unloading the module";
     h.Unload();
+    g_cur.step = "";
     if (failures == 0) vqtest::RemoveTree(work);
 }
 
-TEST(InputFuzz, Mpeg) { RunFuzz({"in_strata.dll", vqfuzz::Format::Mpeg, "mpeg", ".mp3", 600}); }
+TEST(InputFuzz, Mpeg) { RunFuzz({"in_strata.dll", vqfuzz::Format::Mpeg, "mpeg", ".mp3", 1500}); }
 
-TEST(InputFuzz, Wav) { RunFuzz({"in_linear.dll", vqfuzz::Format::Wav, "wav", ".wav", 1500}); }
+TEST(InputFuzz, Wav) { RunFuzz({"in_linear.dll", vqfuzz::Format::Wav, "wav", ".wav", 3000}); }
 
 }  // namespace
