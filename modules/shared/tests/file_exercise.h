@@ -30,9 +30,10 @@ struct ExerciseOptions {
     double seekTo = -1;                 // seconds, after the first read; < 0: no seek
     const StreamFormat* wanted = nullptr;
     bool writeTags = false;             // SetTagEx before anything else
-    // Read stops counting as an end after this many bytes: a stream that
-    // never ends is a fault.
+    // A stream longer than this is taken for one that never ends: a fault.
     uint64_t maxBytes = 256u << 20;
+    // Calls of Read before closing; 0: read to the end.
+    size_t maxCalls = 0;
 };
 
 struct ExerciseResult {
@@ -92,7 +93,7 @@ inline ExerciseResult ExerciseFile(IVqProModule* m, const std::string& path, con
         bool seeked = o.seekTo < 0;
         int empty = 0;
         *at = "Read";
-        for (size_t call = 0; r.fault.empty(); ++call) {
+        for (size_t call = 0; r.fault.empty() && (o.maxCalls == 0 || call < o.maxCalls); ++call) {
             int n = o.readSizes[call % o.readSizes.size()];
             memset(buf.data() + n, kGuard, kGuardBytes);
             int got = m->input.Read(reinterpret_cast<char*>(buf.data()), n, h);

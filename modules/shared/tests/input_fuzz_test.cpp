@@ -149,8 +149,10 @@ void RunFuzz(const FuzzRun& run)
         o.readSizes = {kSizes[6 + rng.Below(5)]};
         if (rng.OneIn(4)) o.readSizes.push_back(kSizes[rng.Below(6)]);  // odd or tiny requests as well
         if (rng.OneIn(2)) o.seekTo = (double)rng.Below(4000) / 1000.0 - 0.5;
+        // A conversion: a file that claims a rate of a few Hz really is hours
+        // long at 22,050 Hz, so only its beginning is read.
         StreamFormat want{1, 1, 22050, 44100, 2, 16};
-        if (rng.OneIn(6)) o.wanted = &want;
+        if (rng.OneIn(6)) o.wanted = &want, o.maxCalls = 64;
         o.writeTags = rng.OneIn(8);
         o.maxBytes = 64u << 20;
 
