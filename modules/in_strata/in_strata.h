@@ -84,7 +84,9 @@ extern const char* const g_genres[148];
 int __cdecl Mpeg_GetTag(TrackInfo* info, void* handle);
 int __cdecl Mpeg_GetTagEx(TrackInfo* info);
 int __cdecl Mpeg_SetTagEx(const TrackInfo* info);
-void ReadId3Tags(TrackInfo* info);
+// Fills the tag fields from the file at info->path; false (with the fields
+// of a file without tags) when the tag library fails.
+bool ReadId3Tags(TrackInfo* info);
 // Genre text of an ID3 content type: writes into genre (128 bytes) unless the
 // number in parentheses is out of range.
 void GenreFromContentType(const char* text, char* genre);
