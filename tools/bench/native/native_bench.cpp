@@ -8,8 +8,8 @@
 //   native_bench decode <mp3> [wav]    decoder, dither and 16-bit packing to a
 //                                      WAV stream (on /dev/null by default)
 // Every figure is the processor time of a whole process, ours and theirs
-// alike started through the shell, best of five; silence/noise compares our
-// kernel time alone.
+// alike started through the shell and taken in turn, best of seven;
+// silence/noise compares our kernel time alone.
 #include <math.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -40,7 +40,7 @@ void PcmScratchFree(void* p) { free(p); }
 namespace {
 
 const unsigned kRate = 44100;
-const int kChannels = 2, kBlockFrames = kRate / 10, kRuns = 5;
+const int kChannels = 2, kBlockFrames = kRate / 10, kRuns = 7;
 
 double Now()
 {
@@ -364,22 +364,30 @@ double ChildrenCpu()
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
 }
 
-// Best of kRuns runs of a shell command; -1 when it failed.
-Timing Time(const std::string& command)
+// Best of kRuns runs of each shell command (-1 when one failed), taken in turn
+// so that a change in the machine's load falls on all of them alike.
+std::vector<Timing> Time(const std::vector<std::string>& commands)
 {
-    Timing best;
+    std::vector<Timing> best(commands.size());
+    std::vector<bool> failed(commands.size());
     for (int run = 0; run < kRuns; ++run) {
-        double c0 = ChildrenCpu();
-        FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-        if (!p) return Timing();
-        char line[256];
-        double kernel = -1;
-        while (fgets(line, sizeof line, p)) sscanf(line, "kernel_seconds=%lf", &kernel);
-        int rc = pclose(p);
-        double cpu = ChildrenCpu() - c0;
-        if (rc != 0) return Timing();
-        if (best.cpu < 0 || cpu < best.cpu) best.cpu = cpu;
-        if (kernel >= 0 && (best.kernel < 0 || kernel < best.kernel)) best.kernel = kernel;
+        for (size_t i = 0; i < commands.size(); ++i) {
+            if (failed[i]) continue;
+            double c0 = ChildrenCpu();
+            FILE* p = popen((commands[i] + " 2>/dev/null").c_str(), "r");
+            char line[256];
+            double kernel = -1;
+            while (p && fgets(line, sizeof line, p)) sscanf(line, "kernel_seconds=%lf", &kernel);
+            int rc = p ? pclose(p) : -1;
+            double cpu = ChildrenCpu() - c0;
+            if (rc != 0) {
+                failed[i] = true;
+                best[i] = Timing();
+                continue;
+            }
+            if (best[i].cpu < 0 || cpu < best[i].cpu) best[i].cpu = cpu;
+            if (kernel >= 0 && (best[i].kernel < 0 || kernel < best[i].kernel)) best[i].kernel = kernel;
+        }
     }
     return best;
 }
@@ -438,33 +446,31 @@ int RunTable(const std::string& dir)
            "compares our kernel time on 20 s noise + 80 s silence + 20 s noise with that on the noise. Theirs: sox,\n"
            "ffmpeg on the last line.\n\n",
            seconds, kRuns);
-    Timing floorOurs = Time(Quote(g_self) + " effect none " + Quote(noise));
-    Timing floorSox = Time(Sox(noise, ""));
+    const std::string self = Quote(g_self);
+    std::vector<Timing> floors = Time({self + " effect none " + Quote(noise), Sox(noise, "")});
     printf("%-22s %8s %8s %8s %14s   %-26s %s\n", "", "ours", "theirs", "ratio", "silence/noise", "target", "");
     std::string allSox;
     for (const EffectInfo& e : kEffects) {
-        Timing ours = Time(Quote(g_self) + " effect " + e.name + " " + Quote(noise));
-        Timing q = Time(Quote(g_self) + " effect " + e.name + " " + Quote(gapped));
-        Timing sox = Time(Sox(noise, e.sox));
+        std::vector<Timing> t = Time({self + " effect " + e.name + " " + Quote(noise),
+                                      self + " effect " + e.name + " " + Quote(gapped), Sox(noise, e.sox)});
         allSox += std::string(" ") + e.sox;
         char target[32];
         snprintf(target, sizeof target, ">= %.1fx sox; <= 1.5x", e.target);
-        Row(e.label, samples, ours, sox, &q, e.target, target);
+        Row(e.label, samples, t[0], t[2], &t[1], e.target, target);
     }
-    Timing chain = Time(Quote(g_self) + " effect chain " + Quote(noise));
-    Timing chainQuiet = Time(Quote(g_self) + " effect chain " + Quote(gapped));
-    Timing chainSox = Time(Sox(noise, allSox));
-    const double realTime = chain.cpu > 0 ? seconds / chain.cpu : 0;
+    std::vector<Timing> chain = Time({self + " effect chain " + Quote(noise), self + " effect chain " + Quote(gapped),
+                                      Sox(noise, allSox)});
+    const double realTime = chain[0].cpu > 0 ? seconds / chain[0].cpu : 0;
     char chainTarget[48];
     snprintf(chainTarget, sizeof chainTarget, ">= 100x real time: %.0fx", realTime);
-    Row("all seven chained", samples, chain, chainSox, &chainQuiet, 0, chainTarget, realTime >= 100);
-    Timing decode = Time(Quote(g_self) + " decode " + Quote(mp3));
-    Timing soxDecode = Time("sox " + Quote(mp3) + " -t s16 /dev/null");
-    Timing ffmpegDecode = Time("ffmpeg -nostdin -v error -threads 1 -i " + Quote(mp3) + " -f s16le -y /dev/null");
-    Row("mp3 decode vs sox", samples, decode, soxDecode, nullptr, 1.0, ">= 1.0x sox");
-    Row("mp3 decode vs ffmpeg", samples, decode, ffmpegDecode, nullptr, 0, "");
-    printf("\nfloors (read %.0f s of WAV, no effect): ours %.3f s, sox %.3f s\n", seconds, floorOurs.cpu,
-           floorSox.cpu);
+    Row("all seven chained", samples, chain[0], chain[2], &chain[1], 0, chainTarget, realTime >= 100);
+    std::vector<Timing> decode =
+        Time({self + " decode " + Quote(mp3), "sox " + Quote(mp3) + " -t s16 /dev/null",
+              "ffmpeg -nostdin -v error -threads 1 -i " + Quote(mp3) + " -f s16le -y /dev/null"});
+    Row("mp3 decode vs sox", samples, decode[0], decode[1], nullptr, 1.0, ">= 1.0x sox");
+    Row("mp3 decode vs ffmpeg", samples, decode[0], decode[2], nullptr, 0, "");
+    printf("\nfloors (read %.0f s of WAV, no effect): ours %.3f s, sox %.3f s\n", seconds, floors[0].cpu,
+           floors[1].cpu);
     return 0;
 }
 
