@@ -437,26 +437,8 @@ IVqProModule g_module = {
      "PylSoft Digital Audio CD Input Module v1.0.0.68\n\nAudio CD tracks (.cda) read digitally, titled from a CD "
      "database.\nCopyright (c) PylSoft\nBuilt " __DATE__,
      nullptr, InitModule, QuitModule, GetSetting, SetSetting, QuerySetting, GetSubModule, Configure},
-    {}};
-
-namespace {
-struct InputOpsInit {
-    InputOpsInit()
-    {
-        VqInputOps& in = g_module.input;
-        in.FilterList = "Audio CD files (*.cda)\0*.cda\0";
-        in.IsOurFile = IsOurFile;
-        in.Open = Open;
-        in.Read = Read;
-        in.SetTime = SetTime;
-        in.GetTime = GetTime;
-        in.GetPcmFormat = GetPcmFormat;
-        in.GetTag = GetTag;
-        in.GetTagEx = GetTagEx;
-        in.SetTagEx = SetTagEx;
-        in.Close = Close;
-    }
-} g_inputOpsInit;
-}  // namespace
+    // Input operations, in the record's order.
+    {{"Audio CD files (*.cda)\0*.cda\0",
+      IsOurFile, Open, Read, SetTime, GetTime, GetPcmFormat, GetTag, GetTagEx, SetTagEx, Close}}};
 
 extern "C" IVqProModule* __cdecl GetModuleInterface(void) { return &g_module; }
