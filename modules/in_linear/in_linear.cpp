@@ -415,26 +415,8 @@ IVqProModule g_module = {
     {VQ_VERSION(1, 0, 0, 73), nullptr, KindInput, 1, "PylSoftWAVInputModule", "PylSoft WAV Input Module",
      "PylSoft WAV Input Module v1.0.0.73\n\nRIFF/WAVE files: PCM and float data.\nBuilt " __DATE__, nullptr,
      InitModule, QuitModule, GetSetting, SetSetting, QuerySetting, GetSubModule, Configure},
-    {}};
-
-namespace {
-struct InputOpsInit {
-    InputOpsInit()
-    {
-        VqInputOps& in = g_module.input;
-        in.FilterList = "Windows Waveform files (*.wav)\0*.wav\0";
-        in.IsOurFile = IsOurFile;
-        in.Open = Open;
-        in.Read = Read;
-        in.SetTime = SetTime;
-        in.GetTime = GetTime;
-        in.GetPcmFormat = GetPcmFormat;
-        in.GetTag = GetTag;
-        in.GetTagEx = GetTagEx;
-        in.SetTagEx = SetTagEx;
-        in.Close = Close;
-    }
-} g_inputOpsInit;
-}  // namespace
+    // Input operations, in the record's order.
+    {{"Windows Waveform files (*.wav)\0*.wav\0",
+      IsOurFile, Open, Read, SetTime, GetTime, GetPcmFormat, GetTag, GetTagEx, SetTagEx, Close}}};
 
 extern "C" IVqProModule* __cdecl GetModuleInterface(void) { return &g_module; }

@@ -285,28 +285,9 @@ IVqProModule g_module = {
      "PylSoft MPEG Input Module v1.0.1.78\n\nMPEG audio layers I, II and III through libmad, tags through id3lib.\n"
      "Built " __DATE__,
      nullptr, InitModule, QuitModule, GetSetting, SetSetting, QuerySetting, GetSubModule, Configure},
-    {}};
-
-namespace {
-struct InputOpsInit {
-    InputOpsInit()
-    {
-        VqInputOps& in = g_module.input;
-        in.FilterList =
-            "MPEG Audio Layer III files (*.mp3)\0*.mp3\0MPEG Audio Layer II files (*.mp2)\0*.mp2\0"
-            "MPEG Audio Layer I files (*.mp1)\0*.mp1\0";
-        in.IsOurFile = IsOurFile;
-        in.Open = Open;
-        in.Read = Read;
-        in.SetTime = SetTime;
-        in.GetTime = GetTime;
-        in.GetPcmFormat = GetPcmFormat;
-        in.GetTag = Mpeg_GetTag;
-        in.GetTagEx = Mpeg_GetTagEx;
-        in.SetTagEx = Mpeg_SetTagEx;
-        in.Close = Close;
-    }
-} g_inputOpsInit;
-}  // namespace
+    // Input operations, in the record's order.
+    {{"MPEG Audio Layer III files (*.mp3)\0*.mp3\0MPEG Audio Layer II files (*.mp2)\0*.mp2\0"
+     "MPEG Audio Layer I files (*.mp1)\0*.mp1\0",
+      IsOurFile, Open, Read, SetTime, GetTime, GetPcmFormat, Mpeg_GetTag, Mpeg_GetTagEx, Mpeg_SetTagEx, Close}}};
 
 extern "C" IVqProModule* __cdecl GetModuleInterface(void) { return &g_module; }

@@ -88,7 +88,9 @@ void GenreFromContentType(const char* text, char* genre)
     if (n >= 0 && n <= 147) CopyText(genre, 128, g_genres[n]);
 }
 
-void ReadId3Tags(TrackInfo* info)
+namespace {
+
+void ReadTagFields(TrackInfo* info)
 {
     char path[261];
     FieldText(path, sizeof path, info->path, sizeof info->path);
@@ -122,6 +124,59 @@ void ReadId3Tags(TrackInfo* info)
     }
 }
 
+void WriteTagFields(const char* path, const TrackInfo* in)
+{
+    char text[256];
+    ID3_Tag tag;
+    tag.Link(path, ID3TT_ALL);
+    ID3_RemoveArtists(&tag);
+    FieldText(text, sizeof text, in->author, sizeof in->author);
+    if (!IsNotSet(text) && *text) ID3_AddArtist(&tag, text);
+    ID3_RemoveAlbums(&tag);
+    FieldText(text, sizeof text, in->album, sizeof in->album);
+    if (!IsNotSet(text) && *text) ID3_AddAlbum(&tag, text);
+    ID3_RemoveTitles(&tag);
+    FieldText(text, sizeof text, in->title, sizeof in->title);
+    if (!IsNotSet(text) && *text) ID3_AddTitle(&tag, text);
+    ID3_RemoveYears(&tag);
+    FieldText(text, sizeof text, in->year, sizeof in->year);
+    if (*text) ID3_AddYear(&tag, text);
+    ID3_RemoveComments(&tag);
+    FieldText(text, sizeof text, in->description, sizeof in->description);
+    if (*text) ID3_AddComment(&tag, text, "", "XXX");
+    ID3_RemoveTracks(&tag);
+    if (in->track > 0 && in->track < 256) ID3_AddTrack(&tag, (uchar)in->track);
+    ID3_RemoveGenres(&tag);
+    FieldText(text, sizeof text, in->genre, sizeof in->genre);
+    if (!IsNotSet(text) && *text) ID3_AddGenre(&tag, text);
+    tag.Update(ID3TT_ALL);
+    tag.Clear();  // closes the library's handle on the file
+}
+
+}  // namespace
+
+// id3lib reports some failures by throwing (std::bad_alloc and others):
+// nothing it throws leaves this module. A tag that cannot be read gives what
+// a file without tags gives, and the caller fails.
+bool ReadId3Tags(TrackInfo* info)
+{
+    TrackInfo read = *info;
+    try {
+        ReadTagFields(&read);
+    } catch (...) {
+        info->albumRepeatAfter = info->artistRepeatAfter = info->genreRepeatAfter = info->repeatEvery = -1;
+        CopyText(info->author, sizeof info->author, kNotSet);
+        CopyText(info->album, sizeof info->album, kNotSet);
+        CopyText(info->title, sizeof info->title, kNotSet);
+        CopyText(info->genre, sizeof info->genre, kNotSet);
+        CopyText(info->rating, sizeof info->rating, kNotSet);
+        info->track = 0;
+        return false;
+    }
+    *info = read;
+    return true;
+}
+
 bool FileTimeUtc(const char* path, TrackFileTime* out)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -146,8 +201,7 @@ int __cdecl Mpeg_GetTag(TrackInfo* info, void* handle)
     info->duration = inst->duration;
     info->size = (uint64_t)inst->audioBytes;
     info->fileTime = ft;
-    ReadId3Tags(info);
-    return 1;
+    return ReadId3Tags(info) ? 1 : 0;
 }
 
 int __cdecl Mpeg_GetTagEx(TrackInfo* info)
@@ -178,8 +232,7 @@ int __cdecl Mpeg_GetTagEx(TrackInfo* info)
     info->duration = probe.duration;
     info->size = (uint64_t)probe.audioBytes;
     info->fileTime = ft;
-    ReadId3Tags(info);
-    return 1;
+    return ReadId3Tags(info) ? 1 : 0;
 }
 
 int __cdecl Mpeg_SetTagEx(const TrackInfo* in)
@@ -197,36 +250,21 @@ int __cdecl Mpeg_SetTagEx(const TrackInfo* in)
     }
     CloseHandle(probe);
 
-    char text[256];
-    ID3_Tag tag;
-    tag.Link(path, ID3TT_ALL);
-    ID3_RemoveArtists(&tag);
-    FieldText(text, sizeof text, in->author, sizeof in->author);
-    if (!IsNotSet(text) && *text) ID3_AddArtist(&tag, text);
-    ID3_RemoveAlbums(&tag);
-    FieldText(text, sizeof text, in->album, sizeof in->album);
-    if (!IsNotSet(text) && *text) ID3_AddAlbum(&tag, text);
-    ID3_RemoveTitles(&tag);
-    FieldText(text, sizeof text, in->title, sizeof in->title);
-    if (!IsNotSet(text) && *text) ID3_AddTitle(&tag, text);
-    ID3_RemoveYears(&tag);
-    FieldText(text, sizeof text, in->year, sizeof in->year);
-    if (*text) ID3_AddYear(&tag, text);
-    ID3_RemoveComments(&tag);
-    FieldText(text, sizeof text, in->description, sizeof in->description);
-    if (*text) ID3_AddComment(&tag, text, "", "XXX");
-    ID3_RemoveTracks(&tag);
-    if (in->track > 0 && in->track < 256) ID3_AddTrack(&tag, (uchar)in->track);
-    ID3_RemoveGenres(&tag);
-    FieldText(text, sizeof text, in->genre, sizeof in->genre);
-    if (!IsNotSet(text) && *text) ID3_AddGenre(&tag, text);
-    tag.Update(ID3TT_ALL);
-    tag.Clear();  // closes the library's handle on the file
+    bool thrown = false;
+    try {
+        WriteTagFields(path, in);
+    } catch (...) {
+        thrown = true;
+    }
 
     // The library rewrites a growing tag through "<path>.XXXXXX"; if that is
     // still there the rewrite did not complete.
     char temp[300];
     snprintf(temp, sizeof temp, "%s.XXXXXX", path);
+    if (thrown) {
+        DeleteFileA(temp);
+        return 0;
+    }
     if (GetFileAttributesA(temp) != INVALID_FILE_ATTRIBUTES) {
         DeleteFileA(temp);
         LogLine("SetTagEx", __LINE__, "the tag rewrite did not complete", LogError);

@@ -13,6 +13,8 @@
 #include "vq_module.h"
 #include "wma_flt.h"
 
+extern IVqProModule g_module;
+
 namespace {
 
 const char kClass[] = "PylSoftWMAInputModule";
@@ -46,9 +48,6 @@ struct TableGuard {
     TableGuard(const TableGuard&) = delete;
     TableGuard& operator=(const TableGuard&) = delete;
 };
-
-IVqProModule MakeModule();
-IVqProModule g_module = MakeModule();
 
 CWmaFlt* FindStream(void* handle)
 {
@@ -386,40 +385,15 @@ int __cdecl CloseOp(void* handle)
     return 1;
 }
 
-IVqProModule MakeModule()
-{
-    IVqProModule m;
-    memset(&m, 0, sizeof m);
-    m.h.Version = VQ_VERSION(1, 0, 8, 87);
-    m.h.Kind = KindInput;
-    m.h.Id = 2;
-    m.h.InternalName = kClass;
-    m.h.DisplayName = "PylSoft Windows Media Audio Input Module";
-    m.h.AboutText = "PylSoft Windows Media Audio Input Module v1.0.8.87\n\n"
-                    "Written by the PylSoft audio team.\n"
-                    "Built " __DATE__ ".";
-    m.h.InitModule = InitModuleOp;
-    m.h.QuitModule = QuitModuleOp;
-    m.h.GetSetting = GetSettingOp;
-    m.h.SetSetting = SetSettingOp;
-    m.h.QuerySetting = QuerySettingOp;
-    m.h.GetSubModule = GetSubModuleOp;
-    m.h.Configure = ConfigureOp;
-    m.input.FilterList = "Windows Media Audio files (*.wma)\0*.wma\0";
-    m.input.IsOurFile = IsOurFileOp;
-    m.input.Open = OpenOp;
-    m.input.Read = ReadOp;
-    m.input.SetTime = SetTimeOp;
-    m.input.GetTime = GetTimeOp;
-    m.input.GetPcmFormat = GetPcmFormatOp;
-    m.input.GetTag = GetTagOp;
-    m.input.GetTagEx = GetTagExOp;
-    m.input.SetTagEx = SetTagExOp;
-    m.input.Close = CloseOp;
-    return m;
-}
-
 }  // namespace
+
+IVqProModule g_module = {
+    {VQ_VERSION(1, 0, 8, 87), nullptr, KindInput, 2, kClass, "PylSoft Windows Media Audio Input Module",
+     "PylSoft Windows Media Audio Input Module v1.0.8.87\n\nWritten by the PylSoft audio team.\nBuilt " __DATE__ ".",
+     nullptr, InitModuleOp, QuitModuleOp, GetSettingOp, SetSettingOp, QuerySettingOp, GetSubModuleOp, ConfigureOp},
+    // Input operations, in the record's order.
+    {{"Windows Media Audio files (*.wma)\0*.wma\0", IsOurFileOp, OpenOp, ReadOp, SetTimeOp, GetTimeOp,
+      GetPcmFormatOp, GetTagOp, GetTagExOp, SetTagExOp, CloseOp}}};
 
 namespace velvet {
 

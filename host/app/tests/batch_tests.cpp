@@ -1,6 +1,7 @@
 // The key road with the real modules: a folder of MP3 and WAV files scanned
-// into the Files page, a chain of two DSP modules, the WAV encoder, and the
-// wizard driven from the Source page to a finished batch.
+// into the Files page, a track of the test CD drive V: dropped on it, a chain
+// of two DSP modules, the WAV encoder, and the wizard driven from the Source
+// page to a finished batch.
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -57,8 +58,8 @@ protected:
         CreateDirectoryA(mods.c_str(), nullptr);
         CreateDirectoryA(out.c_str(), nullptr);
         std::string src = vqtest::ModulesDir();
-        for (const char* name : {"in_strata.dll", "in_linear.dll", "in_velvet.dll", "enc_linear.dll", "dsp_ceiling.dll",
-                                 "dsp_spread.dll"}) {
+        for (const char* name : {"in_strata.dll", "in_linear.dll", "in_platter.dll", "in_velvet.dll", "enc_linear.dll",
+                                 "dsp_ceiling.dll", "dsp_spread.dll"}) {
             if (!vqtest::FileExists(src + "\\" + name))
                 missing += std::string(" ") + name;
             else
@@ -135,8 +136,19 @@ TEST_F(Batch, WizardConvertsAFolderThroughTwoDspsIntoWav)
             EXPECT_EQ(durations[i], "0:00:01");
         }
     }
+    // One audio CD track (113 sectors: 1 s 38/75).
+    const std::string cdTrack = "V:\\track02.cda";
+    DropFiles(files, {cdTrack});
+    ASSERT_TRUE(WaitUntil([list] { return ListRows(list).size() == 5; }, 30000));
+    rows = ListRows(list);
+    bitrates = ListRows(list, 1);
+    durations = ListRows(list, 2);
+    size_t cd = std::find(rows.begin(), rows.end(), cdTrack) - rows.begin();
+    ASSERT_LT(cd, rows.size());
+    EXPECT_EQ(bitrates[cd], "1411Kbps");
+    EXPECT_EQ(durations[cd], "0:00:01");
     char count[64];
-    snprintf(count, sizeof(count), Tr("%d files", "%d archivos"), 4);
+    snprintf(count, sizeof(count), Tr("%d files", "%d archivos"), 5);
     EXPECT_EQ(Text(Item(files, IDC_FILE_COUNT)), count);
     Click(Main(), IDC_NEXT);
 
@@ -187,7 +199,7 @@ TEST_F(Batch, WizardConvertsAFolderThroughTwoDspsIntoWav)
     EXPECT_TRUE(IsWindowEnabled(Item(proc, IDC_PAUSE)));
 
     struct { const char* name; double seconds; } outputs[] = {
-        {"one.wav", 2.0}, {"three.wav", 1.5}, {"two.wav", 1.0}, {"four.wav", 2.0}};
+        {"one.wav", 2.0}, {"three.wav", 1.5}, {"two.wav", 1.0}, {"track02.wav", 113 / 75.0}, {"four.wav", 2.0}};
     for (auto& o : outputs) {
         WavInfo info;
         ASSERT_TRUE(ReadWav(out + "\\" + o.name, &info)) << o.name;
