@@ -377,6 +377,9 @@ int CWmaFlt::Read(void* buffer, int count)
         if (m_startFailed || m_stopping || m_closing) return -1;
         if (GetTickCount() - begin >= kStartWaitMs) return -1;
     }
+    // A reader that delivers nothing for long while we wait has stalled (the
+    // time before this read, a pause of the host's, does not count).
+    DWORD emptySince = GetTickCount();
     while (RingBuffer_Used(m_fifo) == 0) {
         if (m_startFailed || m_closing) return -1;
         // The last samples may have arrived just before the end was reported.
@@ -384,7 +387,8 @@ int CWmaFlt::Read(void* buffer, int count)
             if (RingBuffer_Used(m_fifo) == 0) return -1;
             break;
         }
-        if (GetTickCount() - m_lastActivity >= kStallMs) return -1;
+        DWORD now = GetTickCount();
+        if (now - emptySince >= kStallMs && now - m_lastActivity >= kStallMs) return -1;
         Sleep(kEmptyPollMs);
     }
     uint32_t n = (uint32_t)count;
