@@ -12,18 +12,8 @@
 
 #include "dialog_internal.h"
 #include "pyl_config.h"
+#include "pyl_vc.h"
 #include "store_internal.h"
-
-// Messages and notification of the slider control (controls library).
-#define VCM_SETSTYLE 0x464
-#define VCM_SETVALUE 0x465
-#define VCM_GETVALUE 0x466
-#define VCM_SETMAX 0x468
-#define VCM_SETMIN 0x469
-#define VCM_SETSTEP 0x46A
-#define VCM_SETMARK 0x46C
-#define VCN_CHANGED 0x4C8
-#define VCS_HORIZONTAL 1
 
 namespace pylcfg {
 
