@@ -75,17 +75,6 @@ double ValueAsDouble(const SettingRecord& rec, const unsigned char* field)
     return SettingAsDouble(rec.type, field);
 }
 
-// Shortest text that reads back as the same value, so that an edit box shows
-// a stored double without rounding it.
-void FormatExact(double v, bool single, char* out, size_t size)
-{
-    for (int digits = 1; digits <= 17; ++digits) {
-        snprintf(out, size, "%.*g", digits, v);
-        double back = ParseDouble(out);
-        if (single ? (SaturateFloat(back) == (float)v) : (back == v)) break;
-    }
-}
-
 void StoreRecord(HWND page, SettingRecord& rec)
 {
     PageState* st = StateOf(page);
@@ -186,10 +175,9 @@ void ShowSetting(HWND page, int index)
             memcpy(text, rec.currentValue, sizeof text - 1);
             break;
         case SettingType::Float:
-            FormatExact(SettingLoad<float>(rec.currentValue), true, text, sizeof text);
-            break;
         case SettingType::Double:
-            FormatExact(SettingLoad<double>(rec.currentValue), false, text, sizeof text);
+            // Two decimals; only an edit by the person stores the value.
+            snprintf(text, sizeof text, "%0.2f", SettingAsDouble(rec.type, rec.currentValue));
             break;
         default:
             snprintf(text, sizeof text, "%d", (int)SettingAsDouble(rec.type, rec.currentValue));
