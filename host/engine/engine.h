@@ -193,8 +193,9 @@ struct EngineStream {
 // channels, rate, block align or bytes per second.
 bool EngineCheckFormat(EngineContext* ctx, const StreamFormat* fmt, const char* function, int line);
 // Sizes and allocates the two buffers; false when either allocation fails
-// (nothing stays allocated).
-bool EngineAllocBuffers(EngineStream* s);
+// (nothing stays allocated), after the "Error allocating memory." line with
+// the source line of the buffer that failed.
+bool EngineAllocBuffers(EngineContext* ctx, EngineStream* s, const char* function, int inputLine, int outputLine);
 void EngineFreeBuffers(EngineStream* s);
 // Opens one instance per chain position with its section "%s::DSP%03d".
 // False when a position's Open returned NULL (the others stay open for closing).

@@ -106,7 +106,7 @@ bool EngineCheckFormat(EngineContext* ctx, const StreamFormat* fmt, const char* 
     return false;
 }
 
-bool EngineAllocBuffers(EngineStream* s)
+bool EngineAllocBuffers(EngineContext* ctx, EngineStream* s, const char* function, int inputLine, int outputLine)
 {
     int align = s->format.blockAlign;
     int block = (int)((unsigned)s->format.avgBytesPerSec / 10u);
@@ -118,6 +118,7 @@ bool EngineAllocBuffers(EngineStream* s)
     s->inputBlock = (char*)g_engineAlloc((size_t)s->blockBytes);
     s->outputBuffer = s->inputBlock ? (char*)g_engineAlloc((size_t)s->outputBytes) : nullptr;
     if (!s->inputBlock || !s->outputBuffer) {
+        EngineLog(ctx, TxtAllocError, LogError, function, s->inputBlock ? outputLine : inputLine);
         EngineFreeBuffers(s);
         return false;
     }

@@ -139,8 +139,7 @@ bool Runner::ConvertFile(const char* path, int remaining)
             ctx->actions->FileFinished(path, false);
         return true;
     }
-    if (!EngineAllocBuffers(&s)) {
-        EngineLog(ctx, TxtAllocError, LogError, kFn, 634);
+    if (!EngineAllocBuffers(ctx, &s, kFn, 634, 642)) {
         EngineLog(ctx, TxtClosingSource, LogDebug, kFn, 806);
         input->input.Close(stream);
         return false;

@@ -250,9 +250,8 @@ int Recorder::Run()
         } else {
             bool formatOk = capture->capture.GetPcmFormat(&stream.format, source) > 0 &&
                             EngineCheckFormat(ctx, &stream.format, kFn, 160);
-            if (formatOk && !EngineAllocBuffers(&stream)) {
+            if (formatOk && !EngineAllocBuffers(ctx, &stream, kFn, 165, 173)) {
                 // No memory: the capture instance is closed and the run ends without "When done".
-                EngineLog(ctx, TxtAllocError, LogError, kFn, 165);
                 Log(ctx, TxtClosingCapture, LogDebug, 415);
                 capture->capture.Close(source);
                 ctx->sink->EnableNavigation();

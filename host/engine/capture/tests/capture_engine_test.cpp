@@ -458,7 +458,20 @@ TEST_F(CaptureEngineTest, AllocationFailureClosesTheCaptureInstance)
     EXPECT_EQ(0, actions.whenDone);
     EXPECT_EQ(1, sink.navigation);
     EXPECT_TRUE(g_enc.names.empty());
-    EXPECT_NE(std::string::npos, LogText().find("Error allocating memory."));
+    EXPECT_NE(std::string::npos, LogText().find("[PylPUM::ProccessLiveInput(165)] Error allocating memory."));
+
+    // Only the output buffer fails: its own line.
+    SetUp();
+    static int allocations;
+    allocations = 0;
+    g_engineAlloc = [](size_t n) -> void* {
+        return ++allocations == 1 ? HeapAlloc(GetProcessHeap(), 0, n) : nullptr;
+    };
+    Run();
+    g_engineAlloc = old;
+    EXPECT_EQ(1, g_cap.closes);
+    EXPECT_EQ(0, actions.whenDone);
+    EXPECT_NE(std::string::npos, LogText().find("[PylPUM::ProccessLiveInput(173)] Error allocating memory."));
 }
 
 TEST_F(CaptureEngineTest, RmsAndSilenceDetectionForWideSamples)
