@@ -47,6 +47,8 @@ struct HostSeams {
     // Module loading at start-up (default: the loader on "Module Directory").
     int (*loadModules)(const char* folder, int kind, IVqProModule* table[32], const char* logFile, int* logLevel);
     int (*unloadModules)(IVqProModule* table[32]);
+    // Told every start-up status text as it is shown on the splash (NULL: nobody).
+    void (*startupStatus)(const char* text);
 };
 extern HostSeams g_seams;
 void ResetHostSeams();

@@ -1,12 +1,17 @@
 // The wizard with fake modules: start-up, navigation, the pages and their
 // settings, the Options dialog, the folder scans and the close.
+#include <winsock2.h>
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <initializer_list>
+#include <mutex>
+#include <thread>
 #include <string>
 #include "fake_modules.h"
 #include "gui_harness.h"
+#include "loopback_server.h"
+#include "pyl_pum.h"
 #include "host_state.h"
 #include "pages.h"
 #include "resource.h"
@@ -391,6 +396,142 @@ TEST_F(Wizard, EncoderPageConversionsAndLimits)
 
     EXPECT_TRUE(app.Close());
     EXPECT_EQ(IniValue("Encoding Time Limit"), "86400");
+}
+
+// ---- the update check at start-up ------------------------------------------------
+
+std::mutex s_statusLock;
+std::vector<std::string> s_statuses;
+void RecordStatus(const char* text)
+{
+    std::lock_guard<std::mutex> lock(s_statusLock);
+    s_statuses.push_back(text ? text : "");
+}
+
+class StartupUpdate : public Wizard {
+protected:
+    void SetUp() override
+    {
+        Wizard::SetUp();
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        Ini("Check updates", "1");
+        SetEnvironmentVariableA(PYLPUM_TIMEOUT_ENV, "5000");
+        {
+            std::lock_guard<std::mutex> lock(s_statusLock);
+            s_statuses.clear();
+        }
+        g_seams.startupStatus = RecordStatus;
+        shellOpened.clear();
+    }
+    void TearDown() override
+    {
+        Wizard::TearDown();
+        nextBoxAnswer = IDOK;
+        SetEnvironmentVariableA(PYLPUM_SERVER_ENV, nullptr);
+        SetEnvironmentVariableA(PYLPUM_TIMEOUT_ENV, nullptr);
+        WSACleanup();
+    }
+    // Starts the program against an update server that answers with these lines.
+    bool StartWith(const std::string& lines)
+    {
+        // A splash still fading out from an earlier start holds its window class.
+        WaitUntil([] { return FindWindowA("PylSplashWnd", nullptr) == nullptr; }, 10000);
+        LoopbackServer server;
+        SetEnvironmentVariableA(PYLPUM_SERVER_ENV, server.HostPort().c_str());
+        server.Answer({{"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + lines}});
+        bool started = app.Start();
+        request = server.Request();
+        return started;
+    }
+    // The start-up statuses from the update check on, up to the first module kind.
+    std::vector<std::string> CheckStatuses()
+    {
+        std::lock_guard<std::mutex> lock(s_statusLock);
+        std::vector<std::string> out;
+        bool on = false;
+        for (auto& st : s_statuses) {
+            on = on || st == "Checking for program updates...";
+            if (on)
+                out.push_back(st);
+            if (st == "Loading Input modules...")
+                break;
+        }
+        return out;
+    }
+    std::string request;
+};
+
+TEST_F(StartupUpdate, UpToDateShowsItsStatusAndAsksNothing)
+{
+    ASSERT_TRUE(StartWith("UPTODATE\r\n"));
+    EXPECT_NE(std::string::npos, request.find("pgmname=PylSoftBatchConverter&mayor=1&minor=0&rev=7&build=180"));
+    EXPECT_EQ((std::vector<std::string>{"Checking for program updates...", "The program is up to date!",
+                                        "Loading Input modules..."}),
+              CheckStatuses());
+    EXPECT_TRUE(ShownBoxes().empty());
+    EXPECT_TRUE(shellOpened.empty());
+}
+
+TEST_F(StartupUpdate, ManualUpdateAsksOverTheSplashAndOpensOnlyAWebAddress)
+{
+    struct Case {
+        const char* address;
+        int answer;
+        bool opened;
+    } cases[] = {{"http://dl.example/new.exe", IDYES, true},
+                 {"http://dl.example/new.exe", IDNO, false},
+                 {"", IDYES, false},
+                 {"file:///C:/Windows/notepad.exe", IDYES, false},
+                 {"C:\\Windows\\notepad.exe", IDYES, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        ClearShownBoxes();
+        shellOpened.clear();
+        nextBoxAnswer = c.answer;
+        ASSERT_TRUE(StartWith(std::string("MANUAL\r\n") + c.address + "\r\n"));
+        auto boxes = ShownBoxes();
+        ASSERT_EQ(1u, boxes.size());
+        EXPECT_EQ(Tr("A new aplication version is avaliable on the Internet.\nWould you like to go to the download "
+                      "page now?",
+                      "Hay una nueva versión del programa disponible en Internet.\n¿Desea ir a la página de descarga "
+                      "ahora?"),
+                  boxes[0].text);
+        EXPECT_EQ("PylSoft Batch Converter", boxes[0].caption);
+        EXPECT_EQ((UINT)(MB_YESNO | MB_ICONINFORMATION), boxes[0].type);
+        char ownerClass[64] = {};
+        GetClassNameA(boxes[0].owner, ownerClass, sizeof(ownerClass));
+        EXPECT_STREQ("PylSplashWnd", ownerClass);
+        EXPECT_EQ(c.opened ? std::vector<std::string>{c.address} : std::vector<std::string>{}, shellOpened);
+        EXPECT_EQ((std::vector<std::string>{"Checking for program updates...", "Loading Input modules..."}),
+                  CheckStatuses());
+        ASSERT_TRUE(app.Close());
+        std::lock_guard<std::mutex> lock(s_statusLock);
+        s_statuses.clear();
+    }
+}
+
+TEST_F(StartupUpdate, AutomaticUpdateRunsTheManagersOwnAction)
+{
+    // The update manager's own box is system modal: found by its caption and closed.
+    std::string boxText;
+    std::thread closer([&] {
+        HWND box = nullptr;
+        if (!WaitUntil([&] { return (box = FindWindowA("#32770", "PylSoft Update Manager")) != nullptr; }, 30000))
+            return;
+        for (HWND c = FindWindowExA(box, nullptr, "Static", nullptr); c; c = FindWindowExA(box, c, "Static", nullptr))
+            boxText += Text(c);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    bool started = StartWith("AUTOMATIC\r\nhttp://dl.example/auto.exe\r\n");
+    closer.join();
+    ASSERT_TRUE(started);
+    EXPECT_NE(std::string::npos, boxText.find("Ouch! Don't know how to make an automatic update!")) << boxText;
+    EXPECT_EQ((std::vector<std::string>{"Checking for program updates...", "Starting automatic update...",
+                                        "Loading Input modules..."}),
+              CheckStatuses());
+    EXPECT_TRUE(ShownBoxes().empty());
+    EXPECT_TRUE(shellOpened.empty());
 }
 
 class FilesPage : public Wizard {
