@@ -3,11 +3,17 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <time.h>
 #include <algorithm>
 #include <initializer_list>
 #include <mutex>
 #include <thread>
+#include <math.h>
+#include <set>
 #include <string>
+#include "engine.h"
 #include "fake_modules.h"
 #include "gui_harness.h"
 #include "loopback_server.h"
@@ -532,6 +538,190 @@ TEST_F(StartupUpdate, AutomaticUpdateRunsTheManagersOwnAction)
               CheckStatuses());
     EXPECT_TRUE(ShownBoxes().empty());
     EXPECT_TRUE(shellOpened.empty());
+}
+
+// ---- a running batch on the Processing page ------------------------------------
+
+// The engine's clock for the run: start times fixed, the display's millisecond
+// count set by the test.
+struct ScriptedClock : EngineClock {
+    int start = 0;
+    std::atomic<unsigned> ticks{0};
+    int Now() override { return start; }
+    void Sleep(int ms) override { ::Sleep((DWORD)ms); }
+    unsigned Ticks() override { return ticks.load(); }
+};
+
+// hh:mm:ss of whole seconds, as "%00h:%00m:%00s" formats a duration.
+std::string Hms(double seconds)
+{
+    long long s = (long long)seconds;
+    char text[32];
+    snprintf(text, sizeof(text), "%02lld:%02lld:%02lld", s / 3600 % 24, s / 60 % 60, s % 60);
+    return text;
+}
+
+std::string Format(const char* format, ...)
+{
+    char text[2048];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    return text;
+}
+
+class RunningBatch : public Wizard {
+protected:
+    void SetUp() override
+    {
+        Wizard::SetUp();
+        while (WaitForSingleObject(fakes::readGrants, 0) == WAIT_OBJECT_0) {
+        }
+        fakes::gateReads = 1;
+        fakes::blocksRead = 0;
+        fakes::bytesWritten = 0;
+        clock.start = (int)time(nullptr) - 100;
+        g_seams.engineClock = &clock;
+    }
+    void TearDown() override
+    {
+        fakes::gateReads = 0;
+        ReleaseSemaphore(fakes::readGrants, 100, nullptr);
+        Wizard::TearDown();
+        g_host.pauseFlag = 0;
+    }
+    // Lets `blocks` more blocks through and waits until the engine asks for the next.
+    bool Grant(int blocks)
+    {
+        int target = fakes::blocksRead.load() + blocks;
+        elapsedLo = (int)time(nullptr) - clock.start;
+        ReleaseSemaphore(fakes::readGrants, blocks, nullptr);
+        bool ok = WaitUntil([&] { return fakes::blocksRead.load() == target && fakes::readsWaiting.load() == 1; });
+        elapsedHi = (int)time(nullptr) - clock.start;
+        return ok;
+    }
+    // The texts a block shows for each whole second the engine may have taken
+    // as "now" while it ran: ETA = elapsed / done x (total - done).
+    std::set<std::string> Expected(const std::function<std::string(double elapsed)>& text)
+    {
+        std::set<std::string> out;
+        for (int e = elapsedLo; e <= elapsedHi; e++)
+            out.insert(text((double)e));
+        return out;
+    }
+    std::string Title() { return Text(Main()); }
+    int Bar(int id) { return (int)SendDlgItemMessageA(Page(PageProcessing), id, PBM_GETPOS, 0, 0); }
+    std::string PageText(int id) { return Text(Item(Page(PageProcessing), id)); }
+    // What the display shows after `blocks` blocks of a 2.5 s track (the fake
+    // input's position is blocks x 0.1 s) in a batch of two such tracks:
+    // processed seconds before it, the files left, the block's peak and the
+    // track's highest.
+    void ExpectBlockShown(const std::string& path, double processed, int blocks, int remaining, double peak,
+                          double highest)
+    {
+        const double duration = 2.5, total = 5.0, pos = blocks * 0.1;
+        double overall = processed + pos;
+        auto general = Expected([&](double e) {
+            return Format(Tr("General: %0.1f%%, ETA: %s\nRemaining: %d files.",
+                             "General: %0.1f%%, Restante: %s\nFaltan: %d archivos."),
+                          overall * 100 / total, Hms(e / overall * (total - overall)).c_str(), remaining);
+        });
+        EXPECT_EQ(1u, general.count(PageText(IDC_GENERAL_TEXT))) << PageText(IDC_GENERAL_TEXT);
+        auto track = Expected([&](double e) {
+            return Format(Tr("Current track: %s (%0.1f%%), ETA: %s\nFile name: %s",
+                             "Track actual: %s (%0.1f%%), Restante: %s\nArchivo: %s"),
+                          Hms(pos).c_str(), pos * 100 / duration, Hms(e / pos * (duration - pos)).c_str(),
+                          path.c_str());
+        });
+        EXPECT_EQ(1u, track.count(PageText(IDC_TRACK_TEXT))) << PageText(IDC_TRACK_TEXT);
+        auto title = Expected([&](double e) {
+            return Format(Tr("%s - %0.1f%% (ETA: %s) Remaining: %d files.",
+                             "%s - %0.1f%% (Restante: %s) Faltan: %d archivos."),
+                          "PylSoft Batch Converter", overall * 100 / total,
+                          Hms(e / overall * (total - overall)).c_str(), remaining);
+        });
+        EXPECT_EQ(1u, title.count(Title())) << Title();
+        EXPECT_EQ(Format(Tr("Level: %sdB\nPeak: %sdB", "Nivel: %sdB\nPico: %sdB"),
+                         Format("%02.1f", 20 * log10(peak)).c_str(), Format("%02.1f", 20 * log10(highest)).c_str()),
+                  PageText(IDC_LEVEL_TEXT));
+        EXPECT_EQ((int)overall, Bar(IDC_GENERAL_BAR));
+        EXPECT_EQ((int)(pos * 1000), Bar(IDC_TRACK_BAR));
+        EXPECT_EQ((int)(peak * 100), Bar(IDC_LEVEL_BAR));
+    }
+
+    ScriptedClock clock;
+    int elapsedLo = 0, elapsedHi = 0;
+};
+
+TEST_F(RunningBatch, DisplayFollowsTheBlocksAndThePauseHoldsTheTitle)
+{
+    std::string folder = dir + "\\in";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string a = folder + "\\a.fak", b = folder + "\\b.fak";
+    ASSERT_TRUE(app.Start());
+    Click(Main(), IDC_NEXT);
+    static const char names[] = "\0b.fak\0a.fak";
+    nextOpenFiles = folder + std::string(names, sizeof(names) - 1);
+    Click(Page(PageFiles), IDC_ADD_FILES);
+    ASSERT_EQ(ListRows(Item(Page(PageFiles), IDC_FILE_LIST)).size(), 2u);
+    for (int i = 0; i < 3; i++)
+        Click(Main(), IDC_NEXT);
+    ASSERT_EQ(CurrentPage(), PageProcessing);
+    HWND proc = Page(PageProcessing);
+    ASSERT_TRUE(SelectByData(proc, IDC_WHEN_DONE, 144));
+    Click(Main(), IDC_NEXT);  // Encode
+
+    // The prescan's last row is shown while the first track opens.
+    ASSERT_TRUE(WaitUntil([] { return fakes::readsWaiting.load() == 1; }));
+    EXPECT_EQ(Format(Tr("Total encoding time: %s", "Tiempo total de codificación: %s"), "00:00:05"),
+              PageText(IDC_GENERAL_TEXT));
+    EXPECT_EQ(Format(Tr("Current track: %s\nTime: %s", "Track actual: %s\nDuración: %s"), b.c_str(), "00:00:02"),
+              PageText(IDC_TRACK_TEXT));
+
+    // Block amplitudes 8192, 4096, 16384, 4096... of full scale 32768.
+    ASSERT_TRUE(Grant(1));  // the first block of a track is always shown
+    ExpectBlockShown(a, 0, 1, 1, 0.25, 0.25);
+    clock.ticks = 50;
+    ASSERT_TRUE(Grant(1));  // 50 ms later: not shown
+    EXPECT_EQ(100, Bar(IDC_TRACK_BAR));
+    clock.ticks = 110;
+    ASSERT_TRUE(Grant(1));  // 110 ms after the last one shown
+    ExpectBlockShown(a, 0, 3, 1, 0.5, 0.5);
+
+    // Pause: the block read before it is shown, then "Paused" stays for the
+    // whole pause.
+    Click(proc, IDC_PAUSE);
+    ReleaseSemaphore(fakes::readGrants, 1, nullptr);
+    std::string paused = Format(Tr("%s - Paused", "%s - En pausa"), "PylSoft Batch Converter");
+    ASSERT_TRUE(WaitUntil([&] { return Title() == paused; }));
+    EXPECT_EQ(4, fakes::blocksRead.load());
+    EXPECT_EQ(400, Bar(IDC_TRACK_BAR));
+    EXPECT_EQ(Format(Tr("Level: %sdB\nPeak: %sdB", "Nivel: %sdB\nPico: %sdB"), "-18.1", "-6.0"),
+              PageText(IDC_LEVEL_TEXT));
+    for (int i = 0; i < 6; i++) {
+        Sleep(60);
+        EXPECT_EQ(paused, Title());
+    }
+    EXPECT_EQ(4, fakes::blocksRead.load());
+
+    // Continue: the next block is shown at once, whatever the clock says.
+    Click(proc, IDC_PAUSE);
+    ASSERT_TRUE(WaitUntil([] { return fakes::readsWaiting.load() == 1; }));
+    ASSERT_TRUE(Grant(1));
+    ExpectBlockShown(a, 0, 5, 1, 0.125, 0.5);
+
+    // The rest of the track goes by unshown, but its last block is shown.
+    ASSERT_TRUE(Grant(20));
+    ExpectBlockShown(a, 0, 25, 1, 0.125, 0.5);
+
+    ASSERT_TRUE(Grant(1));  // the second track starts on its own first block
+    ExpectBlockShown(b, 2.5, 1, 0, 0.25, 0.25);
+    fakes::gateReads = 0;
+    ReleaseSemaphore(fakes::readGrants, 1, nullptr);
+    ASSERT_TRUE(WaitUntil([] { return !ShownBoxes().empty(); }));
+    EXPECT_EQ(2 * 25 * 17640, fakes::bytesWritten.load());
+    EXPECT_EQ(0, fakes::encodersOpen.load());
 }
 
 class FilesPage : public Wizard {
