@@ -500,8 +500,8 @@ TEST_F(StartupUpdate, ManualUpdateAsksOverTheSplashAndOpensOnlyAWebAddress)
         ASSERT_EQ(1u, boxes.size());
         EXPECT_EQ(Tr("A new aplication version is avaliable on the Internet.\nWould you like to go to the download "
                       "page now?",
-                      "Hay una nueva versión del programa disponible en Internet.\n¿Desea ir a la página de descarga "
-                      "ahora?"),
+                      "Hay una nueva versi\xF3n del programa disponible en Internet.\n\xBF"
+                      "Desea ir a la p\xE1gina de descarga ahora?"),
                   boxes[0].text);
         EXPECT_EQ("PylSoft Batch Converter", boxes[0].caption);
         EXPECT_EQ((UINT)(MB_YESNO | MB_ICONINFORMATION), boxes[0].type);
@@ -674,9 +674,9 @@ TEST_F(RunningBatch, DisplayFollowsTheBlocksAndThePauseHoldsTheTitle)
 
     // The prescan's last row is shown while the first track opens.
     ASSERT_TRUE(WaitUntil([] { return fakes::readsWaiting.load() == 1; }));
-    EXPECT_EQ(Format(Tr("Total encoding time: %s", "Tiempo total de codificación: %s"), "00:00:05"),
+    EXPECT_EQ(Format(Tr("Total encoding time: %s", "Tiempo total de codificaci\xF3n: %s"), "00:00:05"),
               PageText(IDC_GENERAL_TEXT));
-    EXPECT_EQ(Format(Tr("Current track: %s\nTime: %s", "Track actual: %s\nDuración: %s"), b.c_str(), "00:00:02"),
+    EXPECT_EQ(Format(Tr("Current track: %s\nTime: %s", "Track actual: %s\nDuraci\xF3n: %s"), b.c_str(), "00:00:02"),
               PageText(IDC_TRACK_TEXT));
 
     // Block amplitudes 8192, 4096, 16384, 4096... of full scale 32768.
