@@ -273,12 +273,23 @@ TEST_F(Wizard, AboutAndTheExitActionsGoThroughTheSeams)
     EXPECT_EQ(boxes[0].caption, "PylSoft Batch Converter");
     EXPECT_EQ(boxes[0].text.rfind("PylSoft Batch Converter v1.0.7.180", 0), 0u);
 
+    // Log off, restart, power off: one request each (access denied: no forced retry).
     exitRequests.clear();
-    ASSERT_TRUE(SelectByData(Page(PageProcessing), IDC_WHEN_DONE, 147));
-    PerformWhenDone();
-    ASSERT_EQ(exitRequests.size(), 1u);  // access denied: no forced retry
-    EXPECT_EQ(exitRequests[0], (UINT)EWX_REBOOT);
+    for (int action : {146, 147, 148}) {
+        ASSERT_TRUE(SelectByData(Page(PageProcessing), IDC_WHEN_DONE, action));
+        PerformWhenDone();
+    }
+    EXPECT_EQ((std::vector<UINT>{EWX_LOGOFF, EWX_REBOOT, EWX_POWEROFF}), exitRequests);
     EXPECT_TRUE(app.running());
+    EXPECT_EQ(1u, ShownBoxes().size());  // only the About box
+
+    // "End Program" closes the main window: the program ends and stores its settings.
+    DeleteFileA(HostIni().c_str());
+    ASSERT_TRUE(SelectByData(Page(PageProcessing), IDC_WHEN_DONE, 145));
+    PerformWhenDone();
+    EXPECT_TRUE(WaitUntil([] { return g_host.mainDialog == nullptr; }));
+    EXPECT_EQ(IniValue("Check updates"), "0");
+    EXPECT_EQ(3u, exitRequests.size());
 }
 
 TEST_F(Wizard, CloseSavesTheSettingsAndUnloadsEveryModule)
