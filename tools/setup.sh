@@ -15,6 +15,9 @@ export DEBIAN_FRONTEND=noninteractive
 stage() { echo "setup: $*"; }
 die() { echo "setup: $*" >&2; exit 1; }
 [ "$(id -u)" = 0 ] || die "run as root (it installs packages)"
+# One set-up at a time on a machine (several builds may start it at once).
+exec 8>/var/lock/vq-setup.lock
+flock 8
 
 codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 [ -n "$codename" ] || die "cannot tell this machine's Debian release from /etc/os-release"
