@@ -12,18 +12,8 @@
 
 #include "dialog_internal.h"
 #include "pyl_config.h"
+#include "pyl_vc.h"
 #include "store_internal.h"
-
-// Messages and notification of the slider control (controls library).
-#define VCM_SETSTYLE 0x464
-#define VCM_SETVALUE 0x465
-#define VCM_GETVALUE 0x466
-#define VCM_SETMAX 0x468
-#define VCM_SETMIN 0x469
-#define VCM_SETSTEP 0x46A
-#define VCM_SETMARK 0x46C
-#define VCN_CHANGED 0x4C8
-#define VCS_HORIZONTAL 1
 
 namespace pylcfg {
 
@@ -83,17 +73,6 @@ double ValueAsDouble(const SettingRecord& rec, const unsigned char* field)
 {
     if (rec.type == static_cast<int32_t>(SettingType::Text)) return (signed char)field[0];
     return SettingAsDouble(rec.type, field);
-}
-
-// Shortest text that reads back as the same value, so that an edit box shows
-// a stored double without rounding it.
-void FormatExact(double v, bool single, char* out, size_t size)
-{
-    for (int digits = 1; digits <= 17; ++digits) {
-        snprintf(out, size, "%.*g", digits, v);
-        double back = ParseDouble(out);
-        if (single ? (SaturateFloat(back) == (float)v) : (back == v)) break;
-    }
 }
 
 void StoreRecord(HWND page, SettingRecord& rec)
@@ -196,10 +175,9 @@ void ShowSetting(HWND page, int index)
             memcpy(text, rec.currentValue, sizeof text - 1);
             break;
         case SettingType::Float:
-            FormatExact(SettingLoad<float>(rec.currentValue), true, text, sizeof text);
-            break;
         case SettingType::Double:
-            FormatExact(SettingLoad<double>(rec.currentValue), false, text, sizeof text);
+            // Two decimals; only an edit by the person stores the value.
+            snprintf(text, sizeof text, "%0.2f", SettingAsDouble(rec.type, rec.currentValue));
             break;
         default:
             snprintf(text, sizeof text, "%d", (int)SettingAsDouble(rec.type, rec.currentValue));

@@ -1,34 +1,9 @@
-// Shared frame of the owner-drawn controls: message codes, state helpers,
+// Shared frame of the owner-drawn controls: state helpers,
 // drawing helpers and the window procedures.
 #pragma once
 #include <windows.h>
 
-// Notifications (WM_COMMAND high word).
-#define VCN_CHANGED 0x4C8
-#define VCN_PRESSED 0x4C9
-#define VCN_RELEASED 0x4CA
-
-// Messages.
-#define VCM_SETSTYLE 0x464
-#define VCM_SETVALUE 0x465
-#define VCM_GETVALUE 0x466
-#define VCM_REDRAW 0x467
-#define VCM_SETMAX 0x468
-#define VCM_SETMIN 0x469
-#define VCM_SETSTEP 0x46A
-#define VCM_SETPAGE 0x46B
-#define VCM_SETMARK 0x46C
-#define VCM_SETTICKSTEP 0x46D
-#define VCM_SETGLIDESPEED 0x46E
-#define VCM_SETBKCOLOR 0x470
-#define VCM_SETMARKCOLOR 0x471
-#define VCM_SETBITMAPS 0x472
-#define VCM_SETTHUMBSIZE 0x473
-#define VCM_SETSTRIPS 0x474
-#define VCM_SETFRAMESIZE 0x475
-
-#define VCS_HORIZONTAL 1
-#define VCS_SHOWMARK 2
+#include "pyl_vc.h"
 
 namespace pylvc {
 

@@ -304,7 +304,7 @@ TEST_F(DialogTest, ListRowsAndPages)
 
         HWND edit = SelectRow(dlg, 0);
         ASSERT_NE(edit, nullptr);
-        EXPECT_EQ(ItemText(edit, 1003), "1.234567");  // shown exactly, not rounded
+        EXPECT_EQ(ItemText(edit, 1003), "1.23");  // two decimals; showing stores nothing (below)
         EXPECT_EQ(ItemText(edit, 1002), "Time");
         EXPECT_EQ(ItemText(edit, 1004), "s");
         EXPECT_NE(GetDlgItem(edit, 10900), nullptr);  // toolbar
@@ -351,7 +351,7 @@ TEST_F(DialogTest, PagesStoreWhatThePersonChanges)
         EXPECT_EQ(RowValue(dlg, 0), "2.50 s");
         SendMessageA(edit, WM_COMMAND, MAKEWPARAM(1010, BN_CLICKED), (LPARAM)GetDlgItem(edit, 10900));
         EXPECT_EQ(Key("Default", "Time"), "3.000000");
-        EXPECT_EQ(ItemText(edit, 1003), "3");
+        EXPECT_EQ(ItemText(edit, 1003), "3.00");
 
         HWND title = SelectRow(dlg, 1);
         SetDlgItemTextA(title, 1003, "New title");

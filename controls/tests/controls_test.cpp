@@ -10,11 +10,15 @@
 
 namespace {
 
-const UINT VCM_SETSTYLE = 0x464, VCM_SETVALUE = 0x465, VCM_GETVALUE = 0x466, VCM_SETMAX = 0x468,
-           VCM_SETMIN = 0x469, VCM_SETSTEP = 0x46A, VCM_SETPAGE = 0x46B, VCM_SETMARK = 0x46C,
-           VCM_SETTICKSTEP = 0x46D, VCM_SETGLIDESPEED = 0x46E, VCM_SETBKCOLOR = 0x470, VCM_SETBITMAPS = 0x472,
-           VCM_SETSTRIPS = 0x474, VCM_SETFRAMESIZE = 0x475;
-const int VCN_CHANGED = 0x4C8, VCN_PRESSED = 0x4C9, VCN_RELEASED = 0x4CA;
+// The numbers plug-ins rely on, as the controls document them.
+static_assert(VCN_CHANGED == 0x4C8 && VCN_PRESSED == 0x4C9 && VCN_RELEASED == 0x4CA, "notification codes");
+static_assert(VCM_SETSTYLE == 0x464 && VCM_SETVALUE == 0x465 && VCM_GETVALUE == 0x466 && VCM_REDRAW == 0x467 &&
+                  VCM_SETMAX == 0x468 && VCM_SETMIN == 0x469 && VCM_SETSTEP == 0x46A && VCM_SETPAGE == 0x46B &&
+                  VCM_SETMARK == 0x46C && VCM_SETTICKSTEP == 0x46D && VCM_SETGLIDESPEED == 0x46E &&
+                  VCM_SETBKCOLOR == 0x470 && VCM_SETMARKCOLOR == 0x471 && VCM_SETBITMAPS == 0x472 &&
+                  VCM_SETTHUMBSIZE == 0x473 && VCM_SETSTRIPS == 0x474 && VCM_SETFRAMESIZE == 0x475,
+              "message codes");
+static_assert(VCS_HORIZONTAL == 1 && VCS_SHOWMARK == 2, "style bits");
 
 struct Note {
     int id, code;

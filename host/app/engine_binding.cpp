@@ -18,7 +18,6 @@ namespace {
 
 const UINT kEngineTextBase = 200;   // shared engine texts 0..
 const UINT kCaptureTextBase = 300;  // capture texts 100..
-const DWORD kDisplayIntervalMs = 100;
 
 int __cdecl HostEngineText(int id, char* buf, int size)
 {
@@ -31,79 +30,32 @@ int __cdecl HostEngineText(int id, char* buf, int size)
     return 0;
 }
 
-// Display updates go to the UI thread by messages; to keep a fast decoder from
-// flooding it, bar positions, texts and the title are shown at most about ten
-// times a second. The latest values are kept and always shown at the end.
+// The Processing page as the engines' display: every call goes to the page's
+// controls (and the main window's title) by a message carried out by the UI
+// thread. The engines pace their updates to about ten a second.
 class PageSink : public EngineProgressSink {
 public:
     void SetBarRange(Bar bar, int maximum) override
     {
-        Flush();
         SendDlgItemMessageA(Page(), BarId(bar), PBM_SETRANGE32, 0, maximum);
     }
     void SetBarPos(Bar bar, int position) override
     {
-        pos[bar] = position;
-        posPending[bar] = true;
-        MaybeFlush();
+        SendDlgItemMessageA(Page(), BarId(bar), PBM_SETPOS, position, 0);
     }
-    void SetText(Text which, const char* text) override
-    {
-        lstrcpynA(texts[which], text ? text : "", sizeof(texts[which]));
-        textPending[which] = true;
-        MaybeFlush();
-    }
-    void SetTitle(const char* text) override
-    {
-        lstrcpynA(title, text ? text : "", sizeof(title));
-        titlePending = true;
-        MaybeFlush();
-    }
-    void EnablePause(bool enable) override
-    {
-        Flush();
-        EnableWindow(GetDlgItem(Page(), IDC_PAUSE), enable);
-    }
+    void SetText(Text which, const char* text) override { SetDlgItemTextA(Page(), TextId(which), text ? text : ""); }
+    void SetTitle(const char* text) override { SetWindowTextA(g_host.mainDialog, text ? text : ""); }
+    void EnablePause(bool enable) override { EnableWindow(GetDlgItem(Page(), IDC_PAUSE), enable); }
     void EnableNavigation() override
     {
-        Flush();
         EnableWindow(GetDlgItem(g_host.mainDialog, IDC_PREVIOUS), TRUE);
         EnableWindow(GetDlgItem(g_host.mainDialog, IDC_NEXT), TRUE);
-    }
-
-    void Flush()
-    {
-        HWND page = Page();
-        for (int i = 0; i < 3; i++) {
-            if (posPending[i])
-                SendDlgItemMessageA(page, BarId((Bar)i), PBM_SETPOS, pos[i], 0);
-            if (textPending[i])
-                SetDlgItemTextA(page, TextId((Text)i), texts[i]);
-            posPending[i] = textPending[i] = false;
-        }
-        if (titlePending)
-            SetWindowTextA(g_host.mainDialog, title);
-        titlePending = false;
-        lastFlush = GetTickCount();
     }
 
 private:
     static HWND Page() { return g_host.pages[PageProcessing]; }
     static int BarId(Bar b) { return b == BarGeneral ? IDC_GENERAL_BAR : b == BarTrack ? IDC_TRACK_BAR : IDC_LEVEL_BAR; }
     static int TextId(Text t) { return t == TextGeneral ? IDC_GENERAL_TEXT : t == TextTrack ? IDC_TRACK_TEXT : IDC_LEVEL_TEXT; }
-    void MaybeFlush()
-    {
-        if (GetTickCount() - lastFlush >= kDisplayIntervalMs)
-            Flush();
-    }
-
-    int pos[3] = {};
-    bool posPending[3] = {};
-    char texts[3][1024] = {};
-    bool textPending[3] = {};
-    char title[512] = {};
-    bool titlePending = false;
-    DWORD lastFlush = 0;
 };
 
 class ListRows : public EngineFileRows {
@@ -140,7 +92,6 @@ private:
 
 class PageActions : public EngineActions {
 public:
-    explicit PageActions(PageSink* s) : sink(s) {}
     void RebuildDspChain(int chain[EngineMaxChain]) override
     {
         BuildDspChain(g_host.pages[PageDsp]);
@@ -154,11 +105,7 @@ public:
         return sel == CB_ERR ? THREAD_PRIORITY_NORMAL : (int)SendMessageA(list, CB_GETITEMDATA, sel, 0);
     }
     bool DeleteOriginals() override { return HostInt16(SetDeleteOriginals) != 0; }
-    void WhenDone() override
-    {
-        sink->Flush();
-        PerformWhenDone();
-    }
+    void WhenDone() override { PerformWhenDone(); }
     void RecordingTags(TrackInfo* info) override
     {
         HWND page = g_host.pages[PageSource];
@@ -169,9 +116,6 @@ public:
         GetDlgItemTextA(page, IDC_TAG_YEAR, info->year, 16);
         GetDlgItemTextA(page, IDC_TAG_DESCRIPTION, info->description, 255);
     }
-
-private:
-    PageSink* sink;
 };
 
 #ifdef HAVE_CAPTURE_ENGINE
@@ -189,7 +133,7 @@ struct Run {
     EngineContext ctx;
     PageSink sink;
     ListRows rows;
-    PageActions actions{&sink};
+    PageActions actions;
     bool files;
 #ifdef HAVE_CAPTURE_ENGINE
     HostCaptureSettings captureSettings;
@@ -216,7 +160,6 @@ DWORD WINAPI EngineThread(LPVOID param)
         run->sink.EnableNavigation();
 #endif
     }
-    run->sink.Flush();
     delete run;
     return 0;
 }
@@ -240,6 +183,7 @@ HANDLE StartEngineWorker(bool files)
     run->ctx.logFile = HostLogFile();
     run->ctx.logLevel = HostLogLevel();
     run->ctx.text = HostEngineText;
+    run->ctx.clock = g_seams.engineClock;
     DWORD id;
     HANDLE thread = CreateThread(nullptr, 0, EngineThread, run, 0, &id);
     if (!thread) {

@@ -41,6 +41,8 @@ void ResetHostSeams()
     g_seams.browseForFolder = BrowseForFolderDefault;
     g_seams.loadModules = LoadModules;
     g_seams.unloadModules = UnloadModules;
+    g_seams.engineClock = nullptr;
+    g_seams.startupStatus = nullptr;
 }
 
 namespace {

@@ -10,6 +10,8 @@
 #include "setting_record.h"
 #include "vq_module.h"
 
+class EngineClock;
+
 enum HostSettingIndex {
     SetEncoderSource = 0,
     SetEncoderModule = 1,
@@ -47,6 +49,10 @@ struct HostSeams {
     // Module loading at start-up (default: the loader on "Module Directory").
     int (*loadModules)(const char* folder, int kind, IVqProModule* table[32], const char* logFile, int* logLevel);
     int (*unloadModules)(IVqProModule* table[32]);
+    // Clock of the engine runs (NULL: the system clock).
+    EngineClock* engineClock;
+    // Told every start-up status text as it is shown on the splash (NULL: nobody).
+    void (*startupStatus)(const char* text);
 };
 extern HostSeams g_seams;
 void ResetHostSeams();

@@ -38,9 +38,9 @@ void SetStatus(const char* text)
 {
 #ifdef USE_SPLASH
     s_splashTexts[0].text = const_cast<char*>(text);
-#else
-    (void)text;
 #endif
+    if (g_seams.startupStatus)
+        g_seams.startupStatus(text);
 }
 
 void ShowSplash(HWND dlg)
@@ -93,9 +93,10 @@ void CheckForUpdates(HWND dlg)
         SetStatus("The program is up to date!");
         Sleep(100);
     } else if (answer == 1) {
+        // The address comes from the network: only a web address reaches the shell.
         if (g_seams.messageBox(SplashWindow(dlg), LoadStr(IDS_UPDATE_AVAILABLE), g_hostModule.h.DisplayName,
                                MB_ICONINFORMATION | MB_YESNO) == IDYES)
-            g_seams.shellOpen(dlg, "open", s_pum->GetDownloadURL(), nullptr, nullptr, SW_SHOWNORMAL);
+            PumOpenDownloadURL(dlg, s_pum->GetDownloadURL(), g_seams.shellOpen);
     } else if (answer == 2) {
         SetStatus("Starting automatic update...");
         s_pum->AutomaticUpdate(g_hostModule.h);

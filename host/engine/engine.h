@@ -51,7 +51,8 @@ typedef int(__cdecl* EngineTextFn)(int id, char* buf, int size);
 const char* EngineDefaultText(int id);
 
 // What the engines show: the Processing page's three bars and texts, the
-// window title, the Pause button and the wizard's navigation.
+// window title, the Pause button and the wizard's navigation. Every call is
+// shown at once; the engines pace their progress updates themselves.
 class EngineProgressSink {
 public:
     enum Bar { BarGeneral = 0, BarTrack = 1, BarLevel = 2 };
@@ -107,14 +108,34 @@ private:
     CRITICAL_SECTION* lock = nullptr;
 };
 
-// Time source: whole seconds (the start times handed to ETA) and sleeping.
+// Time source: whole seconds (the start times handed to ETA), sleeping, and
+// a millisecond count that paces the display.
 class EngineClock {
 public:
     virtual ~EngineClock() {}
     virtual int Now() = 0;
     virtual void Sleep(int ms) = 0;
+    virtual unsigned Ticks() { return GetTickCount(); }
 };
 EngineClock* SystemClock();
+
+// The display takes about ten updates a second: a block's bars, texts and
+// title are built and shown when 100 ms have passed since the last shown
+// block, and always for the first block after Force() (a new track, the end
+// of a pause). The engines show the last block of a track in any case.
+class EngineDisplayPace {
+public:
+    enum { IntervalMs = 100 };
+    explicit EngineDisplayPace(EngineClock* c) : clock(c) {}
+    // True when this block is to be shown (it then counts as shown).
+    bool Due();
+    void Force() { forced = true; }
+
+private:
+    EngineClock* clock;
+    unsigned lastShown = 0;
+    bool forced = true;
+};
 
 // Host actions and live settings the engines consult.
 class EngineActions {
@@ -193,8 +214,9 @@ struct EngineStream {
 // channels, rate, block align or bytes per second.
 bool EngineCheckFormat(EngineContext* ctx, const StreamFormat* fmt, const char* function, int line);
 // Sizes and allocates the two buffers; false when either allocation fails
-// (nothing stays allocated).
-bool EngineAllocBuffers(EngineStream* s);
+// (nothing stays allocated), after the "Error allocating memory." line with
+// the source line of the buffer that failed.
+bool EngineAllocBuffers(EngineContext* ctx, EngineStream* s, const char* function, int inputLine, int outputLine);
 void EngineFreeBuffers(EngineStream* s);
 // Opens one instance per chain position with its section "%s::DSP%03d".
 // False when a position's Open returned NULL (the others stay open for closing).
@@ -203,8 +225,10 @@ bool EngineOpenDsps(EngineContext* ctx, EngineStream* s, int openLogLevel, const
 // output byte count, or -1 when a DSP failed (result below 0 or above its input).
 int EngineRunDsps(EngineContext* ctx, EngineStream* s, int n);
 void EngineCloseDsps(EngineContext* ctx, EngineStream* s, const char* function, int line);
-// Level bar and level text of the output block.
-void EngineShowLevel(EngineContext* ctx, EngineStream* s, int n);
+// Peak of the n output bytes (see ComputePeak); the stream's highest peak follows it.
+double EngineBlockPeak(EngineStream* s, int n);
+// Level bar and level text of a block: its peak and the highest so far.
+void EngineShowLevel(EngineContext* ctx, double peak, double highestPeak);
 // Level test, then the log line with text `id` (printf-style with the arguments).
 void EngineLog(EngineContext* ctx, int id, int level, const char* function, int line, ...);
 // Text `id` in the host's language.

@@ -106,7 +106,7 @@ bool EngineCheckFormat(EngineContext* ctx, const StreamFormat* fmt, const char* 
     return false;
 }
 
-bool EngineAllocBuffers(EngineStream* s)
+bool EngineAllocBuffers(EngineContext* ctx, EngineStream* s, const char* function, int inputLine, int outputLine)
 {
     int align = s->format.blockAlign;
     int block = (int)((unsigned)s->format.avgBytesPerSec / 10u);
@@ -118,6 +118,7 @@ bool EngineAllocBuffers(EngineStream* s)
     s->inputBlock = (char*)g_engineAlloc((size_t)s->blockBytes);
     s->outputBuffer = s->inputBlock ? (char*)g_engineAlloc((size_t)s->outputBytes) : nullptr;
     if (!s->inputBlock || !s->outputBuffer) {
+        EngineLog(ctx, TxtAllocError, LogError, function, s->inputBlock ? outputLine : inputLine);
         EngineFreeBuffers(s);
         return false;
     }
@@ -201,15 +202,30 @@ void EngineCloseDsps(EngineContext* ctx, EngineStream* s, const char* function, 
     }
 }
 
-void EngineShowLevel(EngineContext* ctx, EngineStream* s, int n)
+bool EngineDisplayPace::Due()
+{
+    unsigned now = clock->Ticks();
+    if (!forced && now - lastShown < (unsigned)IntervalMs)
+        return false;
+    forced = false;
+    lastShown = now;
+    return true;
+}
+
+double EngineBlockPeak(EngineStream* s, int n)
 {
     double peak = ComputePeak(s->outputBuffer, (unsigned)n, &s->format);
     if (peak > s->highestPeak)
         s->highestPeak = peak;
+    return peak;
+}
+
+void EngineShowLevel(EngineContext* ctx, double peak, double highestPeak)
+{
     ctx->sink->SetBarPos(EngineProgressSink::BarLevel, (int)(peak * 100));
     char format[256], level[32], highest[32], text[512];
     FormatDb(level, sizeof(level), peak);
-    FormatDb(highest, sizeof(highest), s->highestPeak);
+    FormatDb(highest, sizeof(highest), highestPeak);
     snprintf(text, sizeof(text), EngineText(ctx, TxtLevel, format, sizeof(format)), level, highest);
     ctx->sink->SetText(EngineProgressSink::TextLevel, text);
 }

@@ -36,32 +36,55 @@ double Percent(double done, double total) { return total > 0.0 ? done * 100.0 / 
 bool Stopped(EngineContext* ctx) { return ctx->stopFlag && ctx->stopFlag->load() != 0; }
 bool Paused(EngineContext* ctx) { return ctx->pauseFlag && ctx->pauseFlag->load() != 0; }
 
+// What the display shows of one block.
+struct BlockView {
+    double pos;      // elapsed seconds of the track
+    double peak;     // the block's peak, 0..1
+    double highest;  // the track's highest peak so far
+};
+
 class Runner {
 public:
-    explicit Runner(EngineContext* c) : ctx(c), clock(c->clock ? c->clock : SystemClock()) {}
+    explicit Runner(EngineContext* c) : ctx(c), clock(c->clock ? c->clock : SystemClock()), pace(clock) {}
 
     int Run();
 
 private:
     double Prescan();
+    void ShowPrescanRow(const char* path, double sum, double duration);
     // Converts one file; false when the thread must end at once (no memory).
     bool ConvertFile(const char* path, int remaining);
-    void ShowProgress(const char* path, double pos, double duration, int fileStart, int remaining);
+    void ShowBlock(const char* path, const BlockView& view, double duration, int fileStart, int remaining);
 
     EngineContext* ctx;
     EngineClock* clock;
+    EngineDisplayPace pace;
     IVqProModule* encoder = nullptr;
     double total = 0.0;
     double processed = 0.0;
     int batchStart = 0;
 };
 
+void Runner::ShowPrescanRow(const char* path, double sum, double duration)
+{
+    char format[256], timeText[64], text[EnginePathChars + 128];
+    FormatTime(timeText, sizeof(timeText), kTimeFormat, sum);
+    snprintf(text, sizeof(text), EngineText(ctx, TxtTotalTime, format, sizeof(format)), timeText);
+    ctx->sink->SetText(EngineProgressSink::TextGeneral, text);
+    FormatTime(timeText, sizeof(timeText), kTimeFormat, duration);
+    snprintf(text, sizeof(text), EngineText(ctx, TxtPrescanTrack, format, sizeof(format)), path, timeText);
+    ctx->sink->SetText(EngineProgressSink::TextTrack, text);
+}
+
 double Runner::Prescan()
 {
     double sum = 0.0;
-    char path[EnginePathChars];
+    char path[EnginePathChars], shownPath[EnginePathChars] = "";
+    double shownDuration = 0.0;
+    bool pending = false;
     TrackInfo info;
     int rows = ctx->files->Count();
+    pace.Force();
     for (int row = 0; row < rows && !Stopped(ctx); row++) {
         if (!ctx->files->PathAt(row, path, sizeof(path)))
             continue;
@@ -75,21 +98,24 @@ double Runner::Prescan()
             if (m->input.GetTagEx && m->input.GetTagEx(&info) && info.duration > 0.0)
                 sum += info.duration;
         }
-        char format[256], timeText[64], text[EnginePathChars + 128];
-        FormatTime(timeText, sizeof(timeText), kTimeFormat, sum);
-        snprintf(text, sizeof(text), EngineText(ctx, TxtTotalTime, format, sizeof(format)), timeText);
-        ctx->sink->SetText(EngineProgressSink::TextGeneral, text);
-        FormatTime(timeText, sizeof(timeText), kTimeFormat, info.duration > 0.0 ? info.duration : 0.0);
-        snprintf(text, sizeof(text), EngineText(ctx, TxtPrescanTrack, format, sizeof(format)), path, timeText);
-        ctx->sink->SetText(EngineProgressSink::TextTrack, text);
+        double duration = info.duration > 0.0 ? info.duration : 0.0;
+        pending = !pace.Due();
+        if (pending) {
+            lstrcpynA(shownPath, path, sizeof(shownPath));
+            shownDuration = duration;
+        } else {
+            ShowPrescanRow(path, sum, duration);
+        }
     }
+    if (pending)
+        ShowPrescanRow(shownPath, sum, shownDuration);
     return sum;
 }
 
-void Runner::ShowProgress(const char* path, double pos, double duration, int fileStart, int remaining)
+void Runner::ShowBlock(const char* path, const BlockView& view, double duration, int fileStart, int remaining)
 {
     char format[256], etaText[64], posText[64], text[EnginePathChars + 256];
-    double overall = processed + pos;
+    double pos = view.pos, overall = processed + pos;
     ctx->sink->SetBarPos(EngineProgressSink::BarGeneral, ClampToInt(overall));
     double overallEta = ETA(overall, total, batchStart);
     FormatTime(etaText, sizeof(etaText), kTimeFormat, overallEta);
@@ -108,6 +134,7 @@ void Runner::ShowProgress(const char* path, double pos, double duration, int fil
     snprintf(text, sizeof(text), EngineText(ctx, TxtTrackProgress, format, sizeof(format)), posText,
              Percent(pos, duration), etaText, path);
     ctx->sink->SetText(EngineProgressSink::TextTrack, text);
+    EngineShowLevel(ctx, view.peak, view.highest);
     ctx->sink->SetTitle(title);
 }
 
@@ -139,8 +166,7 @@ bool Runner::ConvertFile(const char* path, int remaining)
             ctx->actions->FileFinished(path, false);
         return true;
     }
-    if (!EngineAllocBuffers(&s)) {
-        EngineLog(ctx, TxtAllocError, LogError, kFn, 634);
+    if (!EngineAllocBuffers(ctx, &s, kFn, 634, 642)) {
         EngineLog(ctx, TxtClosingSource, LogDebug, kFn, 806);
         input->input.Close(stream);
         return false;
@@ -170,14 +196,23 @@ bool Runner::ConvertFile(const char* path, int remaining)
         EngineLog(ctx, TxtProcessing, LogDebug, kFn, 682);
         int fileStart = clock->Now();
         s.highestPeak = 0.0;
+        BlockView last = {0.0, 0.0, 0.0};
+        bool unshown = false;  // the last block has not been shown yet
+        pace.Force();
         for (;;) {
             if (Paused(ctx)) {
+                // The display stops on the block before the pause, then the
+                // title says "Paused" until the pause ends.
+                if (unshown)
+                    ShowBlock(path, last, duration, fileStart, remaining);
+                unshown = false;
                 char format[128], title[512];
                 snprintf(title, sizeof(title), EngineText(ctx, TxtTitlePaused, format, sizeof(format)),
                          ctx->displayName ? ctx->displayName : "");
                 ctx->sink->SetTitle(title);
                 while (Paused(ctx) && !Stopped(ctx))
                     clock->Sleep(50);
+                pace.Force();
             }
             int n = input->input.Read(s.inputBlock, s.blockBytes, stream);
             if (n < 1)
@@ -197,8 +232,11 @@ bool Runner::ConvertFile(const char* path, int remaining)
             double pos = input->input.GetTime(0, stream);
             if (!(pos >= 0.0))
                 pos = 0.0;
-            ShowProgress(path, pos, duration, fileStart, remaining);
-            EngineShowLevel(ctx, &s, n);
+            double peak = EngineBlockPeak(&s, n);
+            last = {pos, peak, s.highestPeak};
+            unshown = !pace.Due();
+            if (!unshown)
+                ShowBlock(path, last, duration, fileStart, remaining);
             if (n == 0)
                 continue;
             int w = encoder->encoder.Write(s.outputBuffer, n, out);
@@ -209,6 +247,8 @@ bool Runner::ConvertFile(const char* path, int remaining)
             }
             written += (uint64_t)w;
         }
+        if (unshown)
+            ShowBlock(path, last, duration, fileStart, remaining);
         EngineLog(ctx, TxtClosingEncoder, LogDebug, kFn, 780);
         closed = encoder->encoder.Close(out);
     }

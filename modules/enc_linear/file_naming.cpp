@@ -8,8 +8,9 @@ struct NameBuffer {
     char* text;
     size_t length;
     bool overflow;
+    bool fromTag[OutputNameBytes];  // which characters came from tag texts
 
-    void Append(const char* s, size_t n)
+    void Append(const char* s, size_t n, bool tag = false)
     {
         if (overflow)
             return;
@@ -18,14 +19,15 @@ struct NameBuffer {
             return;
         }
         memcpy(text + length, s, n);
+        memset(fromTag + length, tag, n);
         length += n;
         text[length] = 0;
     }
     void Append(const char* s) { Append(s, strlen(s)); }
 };
 
-// Tag text as a part of a file name: characters that file names cannot hold,
-// control characters and ".." (a step up a folder) are replaced.
+// Tag text as a part of a file name: each character that file names cannot
+// hold is replaced by one other, control characters by "_".
 void AppendCleaned(NameBuffer& out, const char* tag, size_t width)
 {
     char buf[256];
@@ -45,13 +47,34 @@ void AppendCleaned(NameBuffer& out, const char* tag, size_t width)
         case '|': r = '!'; break;
         default: r = c < 0x20 || c == 0x7F ? '_' : (char)c; break;
         }
-        if (r == '.' && n > 0 && buf[n - 1] == '.') {
-            buf[n - 1] = '_';
-            continue;
-        }
         buf[n++] = r;
     }
-    out.Append(buf, n);
+    out.Append(buf, n, true);
+}
+
+// A tag can still fill a whole folder step of the pattern ("%a\%t" with the
+// author ".."): a step made only of dots and blanks (which the system trims
+// from the end of a name) would name the folder itself or the one above it.
+// The dots a tag put into such a step become "_".
+void GuardDotSteps(NameBuffer& name)
+{
+    size_t start = 0;
+    for (size_t i = 0; i <= name.length; i++) {
+        char c = i < name.length ? name.text[i] : '\\';
+        if (c != '\\' && c != '/')
+            continue;
+        bool onlyDots = i > start, anyDot = false, tagged = false;
+        for (size_t k = start; k < i; k++) {
+            onlyDots = onlyDots && (name.text[k] == '.' || name.text[k] == ' ');
+            anyDot = anyDot || name.text[k] == '.';
+            tagged = tagged || name.fromTag[k];
+        }
+        if (onlyDots && anyDot && tagged)
+            for (size_t k = start; k < i; k++)
+                if (name.fromTag[k] && name.text[k] == '.')
+                    name.text[k] = '_';
+        start = i + 1;
+    }
 }
 
 void AppendField(NameBuffer& out, const char* field, size_t width, bool clean)
@@ -67,7 +90,7 @@ void AppendField(NameBuffer& out, const char* field, size_t width, bool clean)
 int BuildOutputName(char out[OutputNameBytes], const char* pattern, const char* folder, int fileCounter,
                     const TrackInfo* track, int clean)
 {
-    NameBuffer name{out, 0, false};
+    NameBuffer name{out, 0, false, {}};
     out[0] = 0;
     const char* path = track->path;
     size_t pathLen = strnlen(path, sizeof(track->path));
@@ -137,5 +160,6 @@ int BuildOutputName(char out[OutputNameBytes], const char* pattern, const char* 
         out[0] = 0;
         return 0;
     }
+    GuardDotSteps(name);
     return 1;
 }

@@ -8,13 +8,13 @@
 
 #include "pcm_converter.h"
 #include "track_file_time.h"
-#include "vq_log.h"
 #include "vq_module.h"
 
 extern IVqProModule g_module;
 
 namespace {
 
+// The host's log file and level, kept by InitModule; the module writes no log lines.
 const char* g_logFile = nullptr;
 int* g_logLevel = nullptr;
 
@@ -39,19 +39,6 @@ struct WavInstance {
     uint32_t carryBytes;
     uint32_t carrySize;
 };
-
-void LogLine(const char* function, int line, const char* text, int level)
-{
-    if (!g_logLevel || !LogLevelPasses(level, g_logLevel)) return;
-    LogMessage(g_module.h.InternalName, function, line, text, level, g_logFile);
-}
-
-void LogFile(const char* function, int line, const char* what, const char* path)
-{
-    char text[1400];
-    snprintf(text, sizeof text, "%s: %s", path, what);
-    LogLine(function, line, text, LogError);
-}
 
 int __cdecl InitModule(const char* logFile, int* logLevel)
 {
@@ -155,15 +142,11 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
 {
     if (!path) return nullptr;
     auto* w = static_cast<WavInstance*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WavInstance)));
-    if (!w) {
-        LogLine("Open", __LINE__, "out of memory", LogError);
-        return nullptr;
-    }
+    if (!w) return nullptr;
     w->file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (w->file == INVALID_HANDLE_VALUE) {
         w->file = nullptr;
-        LogFile("Open", __LINE__, "cannot open the file", path);
         FreeInstance(w);
         return nullptr;
     }
@@ -225,7 +208,6 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
     pos.QuadPart = dataStart;
     if (!why && !SetFilePointerEx(w->file, pos, nullptr, FILE_BEGIN)) why = "cannot seek to the data";
     if (why) {
-        LogFile("Open", __LINE__, why, path);
         FreeInstance(w);
         return nullptr;
     }
@@ -242,10 +224,7 @@ int ReadData(WavInstance* w, void* buf, uint32_t n)
     n -= n % (uint32_t)w->inputFormat.blockAlign;
     if (n == 0) return 0;
     DWORD got = 0;
-    if (!ReadFile(w->file, buf, n, &got, nullptr)) {
-        LogSystemError(g_module.h.InternalName, "Read", __LINE__, "file read failed", g_logFile);
-        return -1;
-    }
+    if (!ReadFile(w->file, buf, n, &got, nullptr)) return -1;
     w->position += got;
     return (int)got;
 }
@@ -320,10 +299,7 @@ int __cdecl SetTime(double seconds, void* handle)
     offset -= offset % block;
     LARGE_INTEGER pos;
     pos.QuadPart = (int64_t)w->dataStart + offset;
-    if (!SetFilePointerEx(w->file, pos, nullptr, FILE_BEGIN)) {
-        LogSystemError(g_module.h.InternalName, "SetTime", __LINE__, "seek failed", g_logFile);
-        return 0;
-    }
+    if (!SetFilePointerEx(w->file, pos, nullptr, FILE_BEGIN)) return 0;
     w->position = offset;
     w->carryBytes = 0;
     return 1;
@@ -377,10 +353,7 @@ int __cdecl GetTag(TrackInfo* info, void* handle)
     CopyText(info->rating, sizeof info->rating, VQ_TAG_NOT_SET);
     info->albumRepeatAfter = info->artistRepeatAfter = info->genreRepeatAfter = info->repeatEvery = -1;
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(w->path, GetFileExInfoStandard, &data)) {
-        LogFile("GetTag", __LINE__, "cannot read the file time", w->path);
-        return 0;
-    }
+    if (!GetFileAttributesExA(w->path, GetFileExInfoStandard, &data)) return 0;
     TrackFileTimeFrom(data.ftLastWriteTime, &info->fileTime);
     return 1;
 }

@@ -69,10 +69,7 @@ bool TakeSeek(Decoder& d)
     inst->seekResult = moved ? 1 : 0;
     LeaveCriticalSection(&inst->lock);
     SetEvent(inst->seekDoneEvent);
-    if (!moved) {
-        LogLine("SetTime", __LINE__, "the stream cannot seek", LogWarning);
-        return false;
-    }
+    if (!moved) return false;
     mad_frame_mute(&d.frame);
     mad_synth_mute(&d.synth);
     d.buffered = 0;
@@ -211,7 +208,6 @@ DWORD WINAPI DecoderThread(void* arg)
     Decoder* d = static_cast<Decoder*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Decoder)));
     if (d) d->input = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kInputSize + MAD_BUFFER_GUARD));
     if (!d || !d->input) {
-        LogLine("DecoderThread", __LINE__, "out of memory", LogError);
         if (d) HeapFree(GetProcessHeap(), 0, d);
         inst->endOfFile = 1;
         SetEvent(inst->dataEvent);
@@ -232,10 +228,7 @@ DWORD WINAPI DecoderThread(void* arg)
     while (ok) {
         Outcome o = Run(*d);
         if (o == Outcome::Seek) continue;
-        if (o != Outcome::EndOfData) {
-            if (o == Outcome::Fatal) LogLine("DecoderThread", __LINE__, "decoding ended by an error", LogWarning);
-            break;
-        }
+        if (o != Outcome::EndOfData) break;
         // End of the data: say so, then stay ready for a seek until closed.
         inst->endOfFile = 1;
         SetEvent(inst->dataEvent);

@@ -8,7 +8,6 @@
 #include "mpeg_pcm.h"
 #include "pcm_converter.h"
 #include "ring_buffer.h"
-#include "vq_log.h"
 #include "vq_module.h"
 
 struct XingHeader {
@@ -64,17 +63,16 @@ struct MpegInstance {
 };
 
 extern IVqProModule g_module;
+// The host's log file and level, kept by InitModule; the module writes no log lines.
 extern const char* g_logFile;
 extern int* g_logLevel;
-
-void LogLine(const char* function, int line, const char* text, int level);
 
 // probe.cpp
 int64_t GetId3v2Size(HANDLE file);
 int64_t GetId3v1Size(HANDLE file, int64_t fileSize);
 bool ReadXingHeader(mad_bitptr ptr, unsigned bitLength, XingHeader* xing);
 // Opens nothing: probes an open file (from its start) and fills probe.
-bool ProbeMpegFile(HANDLE file, MpegProbe* probe, const char* function);
+bool ProbeMpegFile(HANDLE file, MpegProbe* probe);
 
 // decoder.cpp
 DWORD WINAPI DecoderThread(void* arg);

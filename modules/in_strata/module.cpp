@@ -4,7 +4,6 @@
 
 #include "in_strata.h"
 #include "pyl_config.h"
-#include "vq_log.h"
 
 const char* g_logFile = nullptr;
 int* g_logLevel = nullptr;
@@ -103,26 +102,18 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
 {
     if (!path) return nullptr;
     auto* inst = static_cast<MpegInstance*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(MpegInstance)));
-    if (!inst) {
-        LogLine("Open", __LINE__, "out of memory", LogError);
-        return nullptr;
-    }
+    if (!inst) return nullptr;
     InitializeCriticalSection(&inst->lock);
     inst->seekRequest = -1;
     inst->file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (inst->file == INVALID_HANDLE_VALUE) {
         inst->file = nullptr;
-        if (g_logLevel && LogLevelPasses(LogError, g_logLevel)) {
-            char text[1200];
-            snprintf(text, sizeof text, "cannot open %s", path);
-            LogSystemError(g_module.h.InternalName, "Open", __LINE__, text, g_logFile);
-        }
         FreeInstance(inst);
         return nullptr;
     }
     MpegProbe probe;
-    if (!ProbeMpegFile(inst->file, &probe, "Open")) {
+    if (!ProbeMpegFile(inst->file, &probe)) {
         FreeInstance(inst);
         return nullptr;
     }
@@ -144,7 +135,6 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
     inst->convert = inst->outputFormat.channels != df.channels || inst->outputFormat.sampleRate != df.sampleRate ||
                     inst->outputFormat.bitsPerSample != df.bitsPerSample;
     if (inst->convert && !PcmConverter_Supports(&df, &inst->outputFormat)) {
-        LogLine("Open", __LINE__, "the wanted PCM format is not supported", LogError);
         FreeInstance(inst);
         return nullptr;
     }
@@ -155,7 +145,6 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
     inst->spaceEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     inst->seekDoneEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!inst->ring || !inst->dataEvent || !inst->spaceEvent || !inst->seekDoneEvent) {
-        LogLine("Open", __LINE__, "out of memory", LogError);
         FreeInstance(inst);
         return nullptr;
     }
@@ -163,7 +152,6 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
     inst->priority = pri >= 0 && pri <= 6 ? pri : 5;
     inst->thread = CreateThread(nullptr, 0, DecoderThread, inst, CREATE_SUSPENDED, nullptr);
     if (!inst->thread) {
-        LogSystemError(g_module.h.InternalName, "Open", __LINE__, "cannot start the decoder thread", g_logFile);
         FreeInstance(inst);
         return nullptr;
     }
@@ -207,16 +195,10 @@ int __cdecl SetTime(double seconds, void* handle)
 {
     auto* inst = static_cast<MpegInstance*>(handle);
     if (!inst) return -1;
-    if (!(inst->duration > 0) || seconds != seconds) {
-        LogLine("SetTime", __LINE__, "the stream has no known duration and cannot seek", LogWarning);
-        return 0;
-    }
+    if (!(inst->duration > 0) || seconds != seconds) return 0;
     if (seconds < 0) seconds = 0;
     if (seconds > inst->duration) seconds = inst->duration;
-    if (WaitForSingleObject(inst->thread, 0) == WAIT_OBJECT_0) {
-        LogLine("SetTime", __LINE__, "the decoder has ended; cannot seek", LogWarning);
-        return 0;
-    }
+    if (WaitForSingleObject(inst->thread, 0) == WAIT_OBJECT_0) return 0;  // the decoder has ended
     EnterCriticalSection(&inst->lock);
     RingBuffer_Reset(inst->ring);
     ResetEvent(inst->seekDoneEvent);
@@ -263,22 +245,13 @@ int __cdecl Close(void* handle)
     if (!inst) return -1;
     InterlockedExchange(&inst->stop, 1);
     SetEvent(inst->spaceEvent);
-    if (WaitForSingleObject(inst->thread, 10000) != WAIT_OBJECT_0) {
-        LogLine("Close", __LINE__, "the decoder thread did not end; terminating it", LogError);
-        TerminateThread(inst->thread, 1);
-    }
+    if (WaitForSingleObject(inst->thread, 10000) != WAIT_OBJECT_0) TerminateThread(inst->thread, 1);
     CloseHandle(inst->thread);
     FreeInstance(inst);
     return 1;
 }
 
 }  // namespace
-
-void LogLine(const char* function, int line, const char* text, int level)
-{
-    if (!g_logLevel || !LogLevelPasses(level, g_logLevel)) return;
-    LogMessage(g_module.h.InternalName, function, line, text, level, g_logFile);
-}
 
 IVqProModule g_module = {
     {VQ_VERSION(1, 0, 1, 78), nullptr, KindInput, 4, "PylSoftMpegInputModule", "PylSoft MPEG Input Module",

@@ -175,35 +175,20 @@ bool ReadXingHeader(mad_bitptr ptr, unsigned bitLength, XingHeader* xing)
     return true;
 }
 
-bool ProbeMpegFile(HANDLE file, MpegProbe* p, const char* function)
+bool ProbeMpegFile(HANDLE file, MpegProbe* p)
 {
     memset(p, 0, sizeof *p);
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size)) {
-        LogLine(function, __LINE__, "cannot read the file size", LogError);
-        return false;
-    }
+    if (!GetFileSizeEx(file, &size)) return false;
     p->fileSize = size.QuadPart;
-    if (p->fileSize == 0) {
-        LogLine(function, __LINE__, "empty file", LogError);
-        return false;
-    }
+    if (p->fileSize == 0) return false;
     int64_t tag = GetId3v2Size(file);
     p->audioStart = tag ? 10 + tag : 0;
-    if (p->audioStart >= p->fileSize) {
-        LogLine(function, __LINE__, "no audio after the ID3v2 tag", LogError);
-        return false;
-    }
+    if (p->audioStart >= p->fileSize) return false;  // no audio after the ID3v2 tag
     LARGE_INTEGER pos;
     pos.QuadPart = p->audioStart;
-    if (!SetFilePointerEx(file, pos, nullptr, FILE_BEGIN)) {
-        LogLine(function, __LINE__, "cannot seek to the audio data", LogError);
-        return false;
-    }
-    if (!ScanFirstFrame(file, &p->header, &p->xing, &p->infoFrame)) {
-        LogLine(function, __LINE__, "no MPEG audio frame found", LogError);
-        return false;
-    }
+    if (!SetFilePointerEx(file, pos, nullptr, FILE_BEGIN)) return false;
+    if (!ScanFirstFrame(file, &p->header, &p->xing, &p->infoFrame)) return false;
     p->audioBytes = p->fileSize - GetId3v1Size(file, p->fileSize) - p->audioStart;
     if (p->audioBytes < 0) p->audioBytes = 0;
 

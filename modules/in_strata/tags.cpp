@@ -188,10 +188,7 @@ int __cdecl Mpeg_GetTag(TrackInfo* info, void* handle)
     auto* inst = static_cast<MpegInstance*>(handle);
     if (!inst || !info) return 0;
     TrackFileTime ft;
-    if (!FileTimeUtc(inst->path, &ft)) {
-        LogLine("GetTag", __LINE__, "cannot read the file time", LogWarning);
-        return 0;
-    }
+    if (!FileTimeUtc(inst->path, &ft)) return 0;
     CopyText(info->path, 255, inst->path);
     strcpy(info->format, "MPEG");
     info->sampleRate = inst->decodedFormat.sampleRate;
@@ -211,19 +208,13 @@ int __cdecl Mpeg_GetTagEx(TrackInfo* info)
     FieldText(path, sizeof path, info->path, sizeof info->path);
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        LogLine("GetTagEx", __LINE__, "cannot open the file", LogWarning);
-        return 0;
-    }
+    if (file == INVALID_HANDLE_VALUE) return 0;
     MpegProbe probe;
-    bool ok = ProbeMpegFile(file, &probe, "GetTagEx");
+    bool ok = ProbeMpegFile(file, &probe);
     CloseHandle(file);
     TrackFileTime ft;
     if (!ok) return 0;
-    if (!FileTimeUtc(path, &ft)) {
-        LogLine("GetTagEx", __LINE__, "cannot read the file time", LogWarning);
-        return 0;
-    }
+    if (!FileTimeUtc(path, &ft)) return 0;
     strcpy(info->format, "MPEG");
     info->sampleRate = (int32_t)probe.header.samplerate;
     info->channels = probe.header.mode == MAD_MODE_SINGLE_CHANNEL ? 1 : 2;
@@ -244,10 +235,7 @@ int __cdecl Mpeg_SetTagEx(const TrackInfo* in)
     // rather than leave a half-written copy behind.
     HANDLE probe = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                nullptr);
-    if (probe == INVALID_HANDLE_VALUE) {
-        LogLine("SetTagEx", __LINE__, "the file cannot be opened for writing", LogWarning);
-        return 0;
-    }
+    if (probe == INVALID_HANDLE_VALUE) return 0;  // cannot be opened for writing
     CloseHandle(probe);
 
     bool thrown = false;
@@ -267,12 +255,8 @@ int __cdecl Mpeg_SetTagEx(const TrackInfo* in)
     }
     if (GetFileAttributesA(temp) != INVALID_FILE_ATTRIBUTES) {
         DeleteFileA(temp);
-        LogLine("SetTagEx", __LINE__, "the tag rewrite did not complete", LogError);
-        return 0;
+        return 0;  // the tag rewrite did not complete
     }
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
-        LogLine("SetTagEx", __LINE__, "the file is gone after the tag rewrite", LogError);
-        return 0;
-    }
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return 0;  // gone after the tag rewrite
     return 1;
 }

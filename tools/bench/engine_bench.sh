@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Benchmark of the file batch engine (not a test): converts a 10-minute and a
-# 60-minute 192 kbps MP3 to WAV through vq_headless (timed inside the process,
-# under Wine) and times sox and ffmpeg on the same files.
-#   engine_bench.sh <bin dir> <work dir>
+# Benchmark of the file batch engine (not a test): vq_headless converting a
+# 240 s 192 kbps MP3 to WAV (MPEG input module -> engine -> WAV encoder), beside
+# its floor: the bare decoder library, built like ours, decoding the same file
+# and writing its samples in 100 ms chunks (bench_floor). Both run under the
+# same Wine and emulator in the same run, alternately, best of three; both time
+# themselves inside the process. Then a 960 s file once each, to see that
+# memory stays flat in track length.
+#   cmake --build build --target engine_bench
+#   (or: engine_bench.sh <bin dir> <work dir>)
 set -eu
 bin=$(cd "${1:?bin dir}" && pwd)
 work=${2:?work dir}
@@ -12,41 +17,55 @@ here=$(cd "$(dirname "$0")" && pwd)
 run="$here/../wine-run.sh"
 win() { echo "Z:${1//\//\\}"; }
 
-for m in enc_linear in_strata; do
-    [ -f "$bin/modules/$m.dll" ] || { echo "missing $bin/modules/$m.dll"; exit 1; }
+for f in modules/enc_linear.dll modules/in_strata.dll vq_headless.exe bench_floor.exe; do
+    [ -f "$bin/$f" ] || { echo "missing $bin/$f"; exit 1; }
 done
 mkdir -p "$work/modules" "$work/out"
 cp "$bin/modules/enc_linear.dll" "$bin/modules/in_strata.dll" "$work/modules/"
 cp "$bin"/*.dll "$work/" 2>/dev/null || true
-cp "$bin/vq_headless.exe" "$work/"
+cp "$bin/vq_headless.exe" "$bin/bench_floor.exe" "$work/"
 
-make_mp3() {  # minutes
-    local f="$work/bench_$1min.mp3"
+make_mp3() {  # seconds
+    local f="$work/bench_$1s.mp3"
     if [ ! -f "$f" ]; then
-        sox -n -r 44100 -c 2 -b 16 -t wav - synth "$(($1 * 60))" sine 110-1760 sine 440 \
+        sox -n -r 44100 -c 2 -b 16 -t wav - synth "$1" sine 110-1760 sine 440 \
             pinknoise remix 1,3 2,3 gain -9 | lame --quiet -b 192 - "$f.tmp"
         mv "$f.tmp" "$f"
     fi
     echo "$f"
 }
 
-measure() {  # minutes
-    local mp3 ours line secs peak sox_s sox_kb ff_s ff_kb
-    mp3=$(make_mp3 "$1")
+# Prints "<seconds> <peak working set KiB>" of one run.
+engine() {
     rm -f "$work/out/"*.wav
-    line=$(cd "$work" && "$run" "$work/vq_headless.exe" --modules "$(win "$work/modules")" \
-        --out "$(win "$work/out")" --pattern "%f.wav" --log "$(win "$work/bench.log")" --time "$(win "$mp3")" |
-        tr -d '\r' | grep '^engine-seconds')
-    secs=$(echo "$line" | awk '{print $2}')
-    peak=$(echo "$line" | awk '{print $4}')
-    read -r sox_s sox_kb < <( { /usr/bin/time -f "%e %M" sox "$mp3" "$work/sox.wav" 2>&1 >/dev/null; } | tail -1)
-    read -r ff_s ff_kb < <( { /usr/bin/time -f "%e %M" ffmpeg -v error -y -i "$mp3" "$work/ffmpeg.wav" 2>&1 >/dev/null; } | tail -1)
-    local ratio
-    ratio=$(awk -v a="$sox_s" -v b="$secs" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')
-    printf "%2d min MP3 -> WAV: ours %.2f s (peak working set %d KiB) | sox %.2f s (%d KiB) | ffmpeg %.2f s (%d KiB) | sox/ours %s\n" \
-        "$1" "$secs" "$peak" "$sox_s" "$sox_kb" "$ff_s" "$ff_kb" "$ratio"
-    ls -l "$work/out/"*.wav | awk '{print "   output bytes:", $5}'
+    (cd "$work" && "$run" "$work/vq_headless.exe" --modules "$(win "$work/modules")" \
+        --out "$(win "$work/out")" --pattern "%f.wav" --log "$(win "$work/bench.log")" --time "$(win "$1")") |
+        tr -d '\r' | awk '/^engine-seconds/ {print $2, $4}'
 }
+floor() {
+    (cd "$work" && "$run" "$work/bench_floor.exe" "$(win "$1")" "$(win "$work/floor.wav")") |
+        tr -d '\r' | awk '/^floor-seconds/ {print $2, $4}'
+}
+min() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a < b) ? a : b }'; }
 
-measure 10
-measure 60
+mp3=$(make_mp3 240)
+best_engine="" best_floor=""
+for round in 1 2 3; do
+    read -r fs fk < <(floor "$mp3")
+    read -r es ek < <(engine "$mp3")
+    printf "round %d: engine %.3f s, floor %.3f s\n" "$round" "$es" "$fs"
+    best_engine=$(min "$es" "$best_engine")
+    best_floor=$(min "$fs" "$best_floor")
+done
+printf "240 s MP3 -> WAV, best of 3: engine %.3f s, floor %.3f s, engine/floor %.2fx\n" \
+    "$best_engine" "$best_floor" "$(awk -v a="$best_engine" -v b="$best_floor" 'BEGIN { print a / b }')"
+printf "   output data bytes: engine %s, floor %s\n" \
+    "$(stat -c %s "$work/out/"*.wav)" "$(stat -c %s "$work/floor.wav")"
+printf "   peak working set: engine %d KiB, floor %d KiB\n" "$ek" "$fk"
+
+long=$(make_mp3 960)
+read -r ls lk < <(engine "$long")
+read -r lfs lfk < <(floor "$long")
+printf "960 s MP3 -> WAV, once: engine %.3f s, floor %.3f s, engine/floor %.2fx\n" \
+    "$ls" "$lfs" "$(awk -v a="$ls" -v b="$lfs" 'BEGIN { print a / b }')"
+printf "   peak working set: engine %d KiB (%+d KiB against 240 s), floor %d KiB\n" "$lk" "$((lk - ek))" "$lfk"

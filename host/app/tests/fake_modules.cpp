@@ -7,6 +7,14 @@ std::atomic<int> quitCalls{0};
 std::atomic<int> tagCalls{0};
 HANDLE gates[2] = {CreateEventA(nullptr, TRUE, TRUE, nullptr), CreateEventA(nullptr, TRUE, TRUE, nullptr)};
 int captureSuppliesTags = 0;
+std::atomic<int> gateReads{0};
+HANDLE readGrants = CreateSemaphoreA(nullptr, 0, 1000, nullptr);
+std::atomic<int> readsWaiting{0};
+std::atomic<int> blocksRead{0};
+std::atomic<long long> bytesWritten{0};
+std::atomic<int> encodersOpen{0};
+
+int BlockAmplitude(int block) { return block == 0 ? 8192 : block == 2 ? 16384 : 4096; }
 
 void OpenGates()
 {
@@ -42,6 +50,77 @@ int __cdecl GetTagEx(TrackInfo* io)
     return 1;
 }
 
+const int kRate = 44100, kBlockBytes = 17640, kBlocks = 25;
+
+struct Stream {
+    int block;
+};
+
+void* __cdecl Open(const char* path, const StreamFormat*)
+{
+    return path && IsOurFile(path) ? new Stream{0} : nullptr;
+}
+
+int __cdecl Read(char* buf, int bytes, void* h)
+{
+    Stream* s = (Stream*)h;
+    if (!s || s->block >= kBlocks)
+        return 0;
+    if (gateReads.load()) {
+        readsWaiting++;
+        WaitForSingleObject(readGrants, INFINITE);
+        readsWaiting--;
+    }
+    int n = bytes < kBlockBytes ? bytes - bytes % 4 : kBlockBytes;
+    int16_t* samples = (int16_t*)buf;
+    int16_t a = (int16_t)BlockAmplitude(s->block);
+    for (int i = 0; i < n / 2; i++)
+        samples[i] = (i / 2 / 50) % 2 ? (int16_t)-a : a;
+    s->block++;
+    blocksRead++;
+    return n;
+}
+
+double __cdecl GetTime(int, void* h) { return h ? ((Stream*)h)->block * 0.1 : -1.0; }
+
+int __cdecl GetPcmFormat(StreamFormat* f, void* h)
+{
+    if (!h)
+        return -1;
+    *f = {1, 2, kRate, kRate * 4, 4, 16};
+    return 1;
+}
+
+int __cdecl GetTag(TrackInfo* info, void* h)
+{
+    if (!h)
+        return -1;
+    info->duration = kBlocks * 0.1;
+    return 1;
+}
+
+int __cdecl Close(void* h)
+{
+    delete (Stream*)h;
+    return 1;
+}
+
+void* __cdecl EncOpen(const TrackInfo*, const StreamFormat*, const char*)
+{
+    encodersOpen++;
+    return &encodersOpen;
+}
+int __cdecl EncWrite(const char*, int bytes, void*)
+{
+    bytesWritten += bytes;
+    return bytes;
+}
+int __cdecl EncClose(void*)
+{
+    encodersOpen--;
+    return 1;
+}
+
 int __cdecl CaptureGetTag(TrackInfo*, void*) { return captureSuppliesTags; }
 
 IVqProModuleHead Head(int kind, int id, const char* internal, const char* display)
@@ -66,6 +145,22 @@ IVqProModule MakeInput()
     m.input.FilterList = "Fake files (*.fak)\0*.fak\0\0";
     m.input.IsOurFile = IsOurFile;
     m.input.GetTagEx = GetTagEx;
+    m.input.Open = Open;
+    m.input.Read = Read;
+    m.input.GetTime = GetTime;
+    m.input.GetPcmFormat = GetPcmFormat;
+    m.input.GetTag = GetTag;
+    m.input.Close = Close;
+    return m;
+}
+
+IVqProModule MakeEncoder()
+{
+    IVqProModule m = {};
+    m.h = Head(KindEncoder, 1, "fake_enc", "Fake Encoder");
+    m.encoder.Open = EncOpen;
+    m.encoder.Write = EncWrite;
+    m.encoder.Close = EncClose;
     return m;
 }
 
@@ -80,7 +175,7 @@ IVqProModule MakeCapture()
 } // namespace
 
 IVqProModule input = MakeInput();
-IVqProModule encoder = [] { IVqProModule m = {}; m.h = Head(KindEncoder, 1, "fake_enc", "Fake Encoder"); return m; }();
+IVqProModule encoder = MakeEncoder();
 IVqProModule capture = MakeCapture();
 IVqProModule dspA = [] { IVqProModule m = {}; m.h = Head(KindDsp, 3, "fake_dsp_a", "Alpha DSP"); return m; }();
 IVqProModule dspB = [] { IVqProModule m = {}; m.h = Head(KindDsp, 7, "fake_dsp_b", "Beta DSP"); return m; }();

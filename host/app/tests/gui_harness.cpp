@@ -200,11 +200,13 @@ void ClearShownBoxes()
     s_boxes.clear();
 }
 
-int WINAPI FakeMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT)
+int nextBoxAnswer = IDOK;
+
+int WINAPI FakeMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
     std::lock_guard<std::mutex> lock(s_boxLock);
-    s_boxes.push_back({text ? text : "", caption ? caption : ""});
-    return IDOK;
+    s_boxes.push_back({text ? text : "", caption ? caption : "", owner, type});
+    return nextBoxAnswer;
 }
 
 std::string nextFolder;

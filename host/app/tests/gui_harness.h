@@ -48,7 +48,11 @@ int SaveScreenshot(HWND wnd, const std::string& path);
 // Message boxes shown through the seam, newest last.
 struct ShownBox {
     std::string text, caption;
+    HWND owner;
+    UINT type;
 };
+// What the fake message box answers (IDOK unless a test sets another).
+extern int nextBoxAnswer;
 std::vector<ShownBox> ShownBoxes();
 void ClearShownBoxes();
 int WINAPI FakeMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT);

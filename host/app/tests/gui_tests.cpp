@@ -1,12 +1,23 @@
 // The wizard with fake modules: start-up, navigation, the pages and their
 // settings, the Options dialog, the folder scans and the close.
+#include <winsock2.h>
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <time.h>
 #include <algorithm>
 #include <initializer_list>
+#include <mutex>
+#include <thread>
+#include <math.h>
+#include <set>
 #include <string>
+#include "engine.h"
 #include "fake_modules.h"
 #include "gui_harness.h"
+#include "loopback_server.h"
+#include "pyl_pum.h"
 #include "host_state.h"
 #include "pages.h"
 #include "resource.h"
@@ -262,12 +273,23 @@ TEST_F(Wizard, AboutAndTheExitActionsGoThroughTheSeams)
     EXPECT_EQ(boxes[0].caption, "PylSoft Batch Converter");
     EXPECT_EQ(boxes[0].text.rfind("PylSoft Batch Converter v1.0.7.180", 0), 0u);
 
+    // Log off, restart, power off: one request each (access denied: no forced retry).
     exitRequests.clear();
-    ASSERT_TRUE(SelectByData(Page(PageProcessing), IDC_WHEN_DONE, 147));
-    PerformWhenDone();
-    ASSERT_EQ(exitRequests.size(), 1u);  // access denied: no forced retry
-    EXPECT_EQ(exitRequests[0], (UINT)EWX_REBOOT);
+    for (int action : {146, 147, 148}) {
+        ASSERT_TRUE(SelectByData(Page(PageProcessing), IDC_WHEN_DONE, action));
+        PerformWhenDone();
+    }
+    EXPECT_EQ((std::vector<UINT>{EWX_LOGOFF, EWX_REBOOT, EWX_POWEROFF}), exitRequests);
     EXPECT_TRUE(app.running());
+    EXPECT_EQ(1u, ShownBoxes().size());  // only the About box
+
+    // "End Program" closes the main window: the program ends and stores its settings.
+    DeleteFileA(HostIni().c_str());
+    ASSERT_TRUE(SelectByData(Page(PageProcessing), IDC_WHEN_DONE, 145));
+    PerformWhenDone();
+    EXPECT_TRUE(WaitUntil([] { return g_host.mainDialog == nullptr; }));
+    EXPECT_EQ(IniValue("Check updates"), "0");
+    EXPECT_EQ(3u, exitRequests.size());
 }
 
 TEST_F(Wizard, CloseSavesTheSettingsAndUnloadsEveryModule)
@@ -391,6 +413,326 @@ TEST_F(Wizard, EncoderPageConversionsAndLimits)
 
     EXPECT_TRUE(app.Close());
     EXPECT_EQ(IniValue("Encoding Time Limit"), "86400");
+}
+
+// ---- the update check at start-up ------------------------------------------------
+
+std::mutex s_statusLock;
+std::vector<std::string> s_statuses;
+void RecordStatus(const char* text)
+{
+    std::lock_guard<std::mutex> lock(s_statusLock);
+    s_statuses.push_back(text ? text : "");
+}
+
+class StartupUpdate : public Wizard {
+protected:
+    void SetUp() override
+    {
+        Wizard::SetUp();
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        Ini("Check updates", "1");
+        SetEnvironmentVariableA(PYLPUM_TIMEOUT_ENV, "5000");
+        {
+            std::lock_guard<std::mutex> lock(s_statusLock);
+            s_statuses.clear();
+        }
+        g_seams.startupStatus = RecordStatus;
+        shellOpened.clear();
+    }
+    void TearDown() override
+    {
+        Wizard::TearDown();
+        nextBoxAnswer = IDOK;
+        SetEnvironmentVariableA(PYLPUM_SERVER_ENV, nullptr);
+        SetEnvironmentVariableA(PYLPUM_TIMEOUT_ENV, nullptr);
+        WSACleanup();
+    }
+    // Starts the program against an update server that answers with these lines.
+    bool StartWith(const std::string& lines)
+    {
+        // A splash still fading out from an earlier start holds its window class.
+        WaitUntil([] { return FindWindowA("PylSplashWnd", nullptr) == nullptr; }, 10000);
+        LoopbackServer server;
+        SetEnvironmentVariableA(PYLPUM_SERVER_ENV, server.HostPort().c_str());
+        server.Answer({{"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + lines}});
+        bool started = app.Start();
+        request = server.Request();
+        return started;
+    }
+    // The start-up statuses from the update check on, up to the first module kind.
+    std::vector<std::string> CheckStatuses()
+    {
+        std::lock_guard<std::mutex> lock(s_statusLock);
+        std::vector<std::string> out;
+        bool on = false;
+        for (auto& st : s_statuses) {
+            on = on || st == "Checking for program updates...";
+            if (on)
+                out.push_back(st);
+            if (st == "Loading Input modules...")
+                break;
+        }
+        return out;
+    }
+    std::string request;
+};
+
+TEST_F(StartupUpdate, UpToDateShowsItsStatusAndAsksNothing)
+{
+    ASSERT_TRUE(StartWith("UPTODATE\r\n"));
+    EXPECT_NE(std::string::npos, request.find("pgmname=PylSoftBatchConverter&mayor=1&minor=0&rev=7&build=180"));
+    EXPECT_EQ((std::vector<std::string>{"Checking for program updates...", "The program is up to date!",
+                                        "Loading Input modules..."}),
+              CheckStatuses());
+    EXPECT_TRUE(ShownBoxes().empty());
+    EXPECT_TRUE(shellOpened.empty());
+}
+
+TEST_F(StartupUpdate, ManualUpdateAsksOverTheSplashAndOpensOnlyAWebAddress)
+{
+    struct Case {
+        const char* address;
+        int answer;
+        bool opened;
+    } cases[] = {{"http://dl.example/new.exe", IDYES, true},
+                 {"http://dl.example/new.exe", IDNO, false},
+                 {"", IDYES, false},
+                 {"file:///C:/Windows/notepad.exe", IDYES, false},
+                 {"C:\\Windows\\notepad.exe", IDYES, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        ClearShownBoxes();
+        shellOpened.clear();
+        nextBoxAnswer = c.answer;
+        ASSERT_TRUE(StartWith(std::string("MANUAL\r\n") + c.address + "\r\n"));
+        auto boxes = ShownBoxes();
+        ASSERT_EQ(1u, boxes.size());
+        EXPECT_EQ(Tr("A new aplication version is avaliable on the Internet.\nWould you like to go to the download "
+                      "page now?",
+                      "Hay una nueva versi\xF3n del programa disponible en Internet.\n\xBF"
+                      "Desea ir a la p\xE1gina de descarga ahora?"),
+                  boxes[0].text);
+        EXPECT_EQ("PylSoft Batch Converter", boxes[0].caption);
+        EXPECT_EQ((UINT)(MB_YESNO | MB_ICONINFORMATION), boxes[0].type);
+        char ownerClass[64] = {};
+        GetClassNameA(boxes[0].owner, ownerClass, sizeof(ownerClass));
+        EXPECT_STREQ("PylSplashWnd", ownerClass);
+        EXPECT_EQ(c.opened ? std::vector<std::string>{c.address} : std::vector<std::string>{}, shellOpened);
+        EXPECT_EQ((std::vector<std::string>{"Checking for program updates...", "Loading Input modules..."}),
+                  CheckStatuses());
+        ASSERT_TRUE(app.Close());
+        std::lock_guard<std::mutex> lock(s_statusLock);
+        s_statuses.clear();
+    }
+}
+
+TEST_F(StartupUpdate, AutomaticUpdateRunsTheManagersOwnAction)
+{
+    // The update manager's own box is system modal: found by its caption and closed.
+    std::string boxText;
+    std::thread closer([&] {
+        HWND box = nullptr;
+        if (!WaitUntil([&] { return (box = FindWindowA("#32770", "PylSoft Update Manager")) != nullptr; }, 30000))
+            return;
+        for (HWND c = FindWindowExA(box, nullptr, "Static", nullptr); c; c = FindWindowExA(box, c, "Static", nullptr))
+            boxText += Text(c);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    bool started = StartWith("AUTOMATIC\r\nhttp://dl.example/auto.exe\r\n");
+    closer.join();
+    ASSERT_TRUE(started);
+    EXPECT_NE(std::string::npos, boxText.find("Ouch! Don't know how to make an automatic update!")) << boxText;
+    EXPECT_EQ((std::vector<std::string>{"Checking for program updates...", "Starting automatic update...",
+                                        "Loading Input modules..."}),
+              CheckStatuses());
+    EXPECT_TRUE(ShownBoxes().empty());
+    EXPECT_TRUE(shellOpened.empty());
+}
+
+// ---- a running batch on the Processing page ------------------------------------
+
+// The engine's clock for the run: start times fixed, the display's millisecond
+// count set by the test.
+struct ScriptedClock : EngineClock {
+    int start = 0;
+    std::atomic<unsigned> ticks{0};
+    int Now() override { return start; }
+    void Sleep(int ms) override { ::Sleep((DWORD)ms); }
+    unsigned Ticks() override { return ticks.load(); }
+};
+
+// hh:mm:ss of whole seconds, as "%00h:%00m:%00s" formats a duration.
+std::string Hms(double seconds)
+{
+    long long s = (long long)seconds;
+    char text[32];
+    snprintf(text, sizeof(text), "%02lld:%02lld:%02lld", s / 3600 % 24, s / 60 % 60, s % 60);
+    return text;
+}
+
+std::string Format(const char* format, ...)
+{
+    char text[2048];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    return text;
+}
+
+class RunningBatch : public Wizard {
+protected:
+    void SetUp() override
+    {
+        Wizard::SetUp();
+        while (WaitForSingleObject(fakes::readGrants, 0) == WAIT_OBJECT_0) {
+        }
+        fakes::gateReads = 1;
+        fakes::blocksRead = 0;
+        fakes::bytesWritten = 0;
+        clock.start = (int)time(nullptr) - 100;
+        g_seams.engineClock = &clock;
+    }
+    void TearDown() override
+    {
+        fakes::gateReads = 0;
+        ReleaseSemaphore(fakes::readGrants, 100, nullptr);
+        Wizard::TearDown();
+        g_host.pauseFlag = 0;
+    }
+    // Lets `blocks` more blocks through and waits until the engine asks for the next.
+    bool Grant(int blocks)
+    {
+        int target = fakes::blocksRead.load() + blocks;
+        elapsedLo = (int)time(nullptr) - clock.start;
+        ReleaseSemaphore(fakes::readGrants, blocks, nullptr);
+        bool ok = WaitUntil([&] { return fakes::blocksRead.load() == target && fakes::readsWaiting.load() == 1; });
+        elapsedHi = (int)time(nullptr) - clock.start;
+        return ok;
+    }
+    // The texts a block shows for each whole second the engine may have taken
+    // as "now" while it ran: ETA = elapsed / done x (total - done).
+    std::set<std::string> Expected(const std::function<std::string(double elapsed)>& text)
+    {
+        std::set<std::string> out;
+        for (int e = elapsedLo; e <= elapsedHi; e++)
+            out.insert(text((double)e));
+        return out;
+    }
+    std::string Title() { return Text(Main()); }
+    int Bar(int id) { return (int)SendDlgItemMessageA(Page(PageProcessing), id, PBM_GETPOS, 0, 0); }
+    std::string PageText(int id) { return Text(Item(Page(PageProcessing), id)); }
+    // What the display shows after `blocks` blocks of a 2.5 s track (the fake
+    // input's position is blocks x 0.1 s) in a batch of two such tracks:
+    // processed seconds before it, the files left, the block's peak and the
+    // track's highest.
+    void ExpectBlockShown(const std::string& path, double processed, int blocks, int remaining, double peak,
+                          double highest)
+    {
+        const double duration = 2.5, total = 5.0, pos = blocks * 0.1;
+        double overall = processed + pos;
+        auto general = Expected([&](double e) {
+            return Format(Tr("General: %0.1f%%, ETA: %s\nRemaining: %d files.",
+                             "General: %0.1f%%, Restante: %s\nFaltan: %d archivos."),
+                          overall * 100 / total, Hms(e / overall * (total - overall)).c_str(), remaining);
+        });
+        EXPECT_EQ(1u, general.count(PageText(IDC_GENERAL_TEXT))) << PageText(IDC_GENERAL_TEXT);
+        auto track = Expected([&](double e) {
+            return Format(Tr("Current track: %s (%0.1f%%), ETA: %s\nFile name: %s",
+                             "Track actual: %s (%0.1f%%), Restante: %s\nArchivo: %s"),
+                          Hms(pos).c_str(), pos * 100 / duration, Hms(e / pos * (duration - pos)).c_str(),
+                          path.c_str());
+        });
+        EXPECT_EQ(1u, track.count(PageText(IDC_TRACK_TEXT))) << PageText(IDC_TRACK_TEXT);
+        auto title = Expected([&](double e) {
+            return Format(Tr("%s - %0.1f%% (ETA: %s) Remaining: %d files.",
+                             "%s - %0.1f%% (Restante: %s) Faltan: %d archivos."),
+                          "PylSoft Batch Converter", overall * 100 / total,
+                          Hms(e / overall * (total - overall)).c_str(), remaining);
+        });
+        EXPECT_EQ(1u, title.count(Title())) << Title();
+        EXPECT_EQ(Format(Tr("Level: %sdB\nPeak: %sdB", "Nivel: %sdB\nPico: %sdB"),
+                         Format("%02.1f", 20 * log10(peak)).c_str(), Format("%02.1f", 20 * log10(highest)).c_str()),
+                  PageText(IDC_LEVEL_TEXT));
+        EXPECT_EQ((int)overall, Bar(IDC_GENERAL_BAR));
+        EXPECT_EQ((int)(pos * 1000), Bar(IDC_TRACK_BAR));
+        EXPECT_EQ((int)(peak * 100), Bar(IDC_LEVEL_BAR));
+    }
+
+    ScriptedClock clock;
+    int elapsedLo = 0, elapsedHi = 0;
+};
+
+TEST_F(RunningBatch, DisplayFollowsTheBlocksAndThePauseHoldsTheTitle)
+{
+    std::string folder = dir + "\\in";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string a = folder + "\\a.fak", b = folder + "\\b.fak";
+    ASSERT_TRUE(app.Start());
+    Click(Main(), IDC_NEXT);
+    static const char names[] = "\0b.fak\0a.fak";
+    nextOpenFiles = folder + std::string(names, sizeof(names) - 1);
+    Click(Page(PageFiles), IDC_ADD_FILES);
+    ASSERT_EQ(ListRows(Item(Page(PageFiles), IDC_FILE_LIST)).size(), 2u);
+    for (int i = 0; i < 3; i++)
+        Click(Main(), IDC_NEXT);
+    ASSERT_EQ(CurrentPage(), PageProcessing);
+    HWND proc = Page(PageProcessing);
+    ASSERT_TRUE(SelectByData(proc, IDC_WHEN_DONE, 144));
+    Click(Main(), IDC_NEXT);  // Encode
+
+    // The prescan's last row is shown while the first track opens.
+    ASSERT_TRUE(WaitUntil([] { return fakes::readsWaiting.load() == 1; }));
+    EXPECT_EQ(Format(Tr("Total encoding time: %s", "Tiempo total de codificaci\xF3n: %s"), "00:00:05"),
+              PageText(IDC_GENERAL_TEXT));
+    EXPECT_EQ(Format(Tr("Current track: %s\nTime: %s", "Track actual: %s\nDuraci\xF3n: %s"), b.c_str(), "00:00:02"),
+              PageText(IDC_TRACK_TEXT));
+
+    // Block amplitudes 8192, 4096, 16384, 4096... of full scale 32768.
+    ASSERT_TRUE(Grant(1));  // the first block of a track is always shown
+    ExpectBlockShown(a, 0, 1, 1, 0.25, 0.25);
+    clock.ticks = 50;
+    ASSERT_TRUE(Grant(1));  // 50 ms later: not shown
+    EXPECT_EQ(100, Bar(IDC_TRACK_BAR));
+    clock.ticks = 110;
+    ASSERT_TRUE(Grant(1));  // 110 ms after the last one shown
+    ExpectBlockShown(a, 0, 3, 1, 0.5, 0.5);
+
+    // Pause: the block read before it is shown, then "Paused" stays for the
+    // whole pause.
+    Click(proc, IDC_PAUSE);
+    ReleaseSemaphore(fakes::readGrants, 1, nullptr);
+    std::string paused = Format(Tr("%s - Paused", "%s - En pausa"), "PylSoft Batch Converter");
+    ASSERT_TRUE(WaitUntil([&] { return Title() == paused; }));
+    EXPECT_EQ(4, fakes::blocksRead.load());
+    EXPECT_EQ(400, Bar(IDC_TRACK_BAR));
+    EXPECT_EQ(Format(Tr("Level: %sdB\nPeak: %sdB", "Nivel: %sdB\nPico: %sdB"), "-18.1", "-6.0"),
+              PageText(IDC_LEVEL_TEXT));
+    for (int i = 0; i < 6; i++) {
+        Sleep(60);
+        EXPECT_EQ(paused, Title());
+    }
+    EXPECT_EQ(4, fakes::blocksRead.load());
+
+    // Continue: the next block is shown at once, whatever the clock says.
+    Click(proc, IDC_PAUSE);
+    ASSERT_TRUE(WaitUntil([] { return fakes::readsWaiting.load() == 1; }));
+    ASSERT_TRUE(Grant(1));
+    ExpectBlockShown(a, 0, 5, 1, 0.125, 0.5);
+
+    // The rest of the track goes by unshown, but its last block is shown.
+    ASSERT_TRUE(Grant(20));
+    ExpectBlockShown(a, 0, 25, 1, 0.125, 0.5);
+
+    ASSERT_TRUE(Grant(1));  // the second track starts on its own first block
+    ExpectBlockShown(b, 2.5, 1, 0, 0.25, 0.25);
+    fakes::gateReads = 0;
+    ReleaseSemaphore(fakes::readGrants, 1, nullptr);
+    ASSERT_TRUE(WaitUntil([] { return !ShownBoxes().empty(); }));
+    EXPECT_EQ(2 * 25 * 17640, fakes::bytesWritten.load());
+    EXPECT_EQ(0, fakes::encodersOpen.load());
 }
 
 class FilesPage : public Wizard {

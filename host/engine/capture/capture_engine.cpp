@@ -56,7 +56,7 @@ void Log(EngineContext* ctx, int id, int level, int line)
 class Recorder {
 public:
     Recorder(EngineContext* c, CaptureSettings* s)
-        : ctx(c), settings(s), clock(c->clock ? c->clock : SystemClock())
+        : ctx(c), settings(s), clock(c->clock ? c->clock : SystemClock()), pace(clock)
     {
         memset(&stream, 0, sizeof(stream));
         memset(&info, 0, sizeof(info));
@@ -68,13 +68,15 @@ public:
 private:
     void Record();
     void FillTrackInfo();
-    void ShowProgress(double t);
+    // Texts, bars, level and title of a block recorded up to t seconds.
+    void ShowBlock(double t, double peak, double highestPeak);
     void Split();
     void SetTitle(int id, const char* arg);
 
     EngineContext* ctx;
     CaptureSettings* settings;
     EngineClock* clock;
+    EngineDisplayPace pace;
     IVqProModule* capture = nullptr;
     IVqProModule* encoder = nullptr;
     void* source = nullptr;
@@ -122,7 +124,7 @@ void Recorder::FillTrackInfo()
     }
 }
 
-void Recorder::ShowProgress(double t)
+void Recorder::ShowBlock(double t, double peak, double highestPeak)
 {
     char format[256], recorded[64], remaining[64], text[512];
     int limit = settings->TimeLimit();
@@ -135,6 +137,8 @@ void Recorder::ShowProgress(double t)
     ctx->sink->SetText(EngineProgressSink::TextGeneral, text);
     ctx->sink->SetBarPos(EngineProgressSink::BarTrack, ClampToInt(t));
     ctx->sink->SetBarPos(EngineProgressSink::BarGeneral, ClampToInt(t));
+    EngineShowLevel(ctx, peak, highestPeak);
+    SetTitle(TxtTitleRecorded, recorded);
 }
 
 // Sound came back after a long silence: the rest goes into a new file.
@@ -161,14 +165,22 @@ void Recorder::Record()
     stream.highestPeak = 0.0;
     lastLoud = 0.0;
     bool ended = false;
-    double t = 0.0;
+    double t = 0.0, peak = 0.0, highest = 0.0;
+    bool unshown = false;  // the last block has not been shown yet
+    pace.Force();
     do {
         if (Paused(ctx)) {
+            // The display stops on the block before the pause, then the title
+            // says "Paused" until the pause ends.
+            if (unshown)
+                ShowBlock(t, peak, highest);
+            unshown = false;
             SetTitle(TxtTitlePaused, "");
             capture->capture.Pause(1, source);
             while (Paused(ctx) && !Stopped(ctx))
                 clock->Sleep(50);
             capture->capture.Pause(0, source);
+            pace.Force();
         }
         int n = capture->capture.Read(stream.inputBlock, stream.blockBytes, source);
         while (n == 0 && !Stopped(ctx)) {
@@ -190,11 +202,11 @@ void Recorder::Record()
         t = capture->capture.GetTime(source);
         if (!(t >= 0.0))
             t = 0.0;
-        ShowProgress(t);
-        EngineShowLevel(ctx, &stream, n);
-        char recorded[64];
-        FormatTime(recorded, sizeof(recorded), kTimeFormat, t);
-        SetTitle(TxtTitleRecorded, recorded);
+        peak = EngineBlockPeak(&stream, n);
+        highest = stream.highestPeak;
+        unshown = !pace.Due();
+        if (!unshown)
+            ShowBlock(t, peak, highest);
 
         if (settings->SilenceDetection() && n > 0) {
             double rms = CaptureRms(stream.outputBuffer, (unsigned)n, &stream.format);
@@ -215,6 +227,8 @@ void Recorder::Record()
             break;
         }
     } while (t < settings->TimeLimit() && !ended);
+    if (unshown)
+        ShowBlock(t, peak, highest);
     Log(ctx, TxtClosingEncoder, LogDebug, 390);
     encoder->encoder.Close(out);
     out = nullptr;
@@ -250,9 +264,8 @@ int Recorder::Run()
         } else {
             bool formatOk = capture->capture.GetPcmFormat(&stream.format, source) > 0 &&
                             EngineCheckFormat(ctx, &stream.format, kFn, 160);
-            if (formatOk && !EngineAllocBuffers(&stream)) {
+            if (formatOk && !EngineAllocBuffers(ctx, &stream, kFn, 165, 173)) {
                 // No memory: the capture instance is closed and the run ends without "When done".
-                EngineLog(ctx, TxtAllocError, LogError, kFn, 165);
                 Log(ctx, TxtClosingCapture, LogDebug, 415);
                 capture->capture.Close(source);
                 ctx->sink->EnableNavigation();

@@ -329,7 +329,18 @@ TEST_F(FileEngine, EarlyExitsCloseWhatTheyOpenedAndGiveBackNavigation)
     EXPECT_EQ(0, g_input.openStreams);
     EXPECT_EQ(0, actions.whenDone);
     EXPECT_EQ(1, rows.Count());
-    EXPECT_NE(std::string::npos, Log().find("Error allocating memory."));
+    EXPECT_NE(std::string::npos, Log().find("[PylPUM::ProccessFiles(634)] Error allocating memory."));
+
+    // The input block is granted, the output buffer is not: its own line.
+    static int allocations;
+    allocations = 0;
+    g_engineAlloc = [](size_t n) -> void* {
+        return ++allocations == 1 ? HeapAlloc(GetProcessHeap(), 0, n) : nullptr;
+    };
+    EXPECT_EQ(0, ProccessFiles(&ctx));
+    EXPECT_EQ(0, g_input.openStreams);
+    EXPECT_EQ(0, rows.Count());
+    EXPECT_NE(std::string::npos, Log().find("[PylPUM::ProccessFiles(642)] Error allocating memory."));
 }
 
 TEST_F(FileEngine, LongTracksUseFullRangesAndPauseWaits)

@@ -113,11 +113,27 @@ TEST(FileNaming, TagCleaningKeepsNamesInsideTheFolder)
     strcpy(t.author, "<Not Set>");
     strcpy(t.album, "..\\..\\Windows");
     strcpy(t.genre, "a\tb\x01|\"*");
-    strcpy(t.rating, "..");
+    strcpy(t.title, "Wait...");
     EXPECT_EQ("D:\\(Not Set)", Name("%a", "D:", 1, t));
-    EXPECT_EQ("D:\\_-_-Windows", Name("%b", "D:", 1, t));
+    // One character for one: dots stay dots, separators become "-".
+    EXPECT_EQ("D:\\..-..-Windows", Name("%b", "D:", 1, t));
     EXPECT_EQ("D:\\a_b_!'-", Name("%g", "D:", 1, t));
-    EXPECT_EQ("D:\\_", Name("%r", "D:", 1, t));
+    EXPECT_EQ("D:\\Wait....wav", Name("%t.wav", "D:", 1, t));
+    EXPECT_EQ("D:\\..-..-Windows - Wait....wav", Name("%b - %t.wav", "D:", 1, t));
+    // A tag that fills a whole folder step with dots (and blanks) cannot name
+    // the folder itself or the one above it.
+    for (const char* dots : {"..", ".", ". .", "... "}) {
+        strcpy(t.rating, dots);
+        std::string guarded = dots;
+        for (char& c : guarded)
+            if (c == '.') c = '_';
+        EXPECT_EQ("D:\\" + guarded + "\\x.wav", Name("%r\\x.wav", "D:", 1, t)) << dots;
+        EXPECT_EQ("D:\\" + guarded, Name("%r", "D:", 1, t)) << dots;
+        EXPECT_EQ("D:\\" + guarded + "/" + guarded + "\\00.wav", Name("%r/%r\\%n.wav", "D:", 1, t)) << dots;
+    }
+    // Dots beside other characters are an ordinary name.
+    strcpy(t.rating, ".");
+    EXPECT_EQ("D:\\...wav", Name("%r%r.wav", "D:", 1, t));
     // The source path and the pattern are not cleaned.
     EXPECT_EQ("C:\\in\\..\\a", Name("%p\\..\\%f", "D:", 1, t));
 }

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "capture_engine.h"
+#include "fake_modules.h"
 #include "test_support.h"
+#include "vq_log.h"
 
 namespace {
 
@@ -116,11 +118,14 @@ struct EncoderLog {
     std::vector<std::vector<char>> files;
     int open = 0, closes = 0, writes = 0;
     int failWriteAt = -1;  // 0-based Write call that fails
+    bool failOpen = false;
 };
 EncoderLog g_enc;
 
 void* __cdecl EncOpen(const TrackInfo* info, const StreamFormat*, const char*)
 {
+    if (g_enc.failOpen)
+        return nullptr;
     g_enc.names.push_back(info->path);
     g_enc.titles.push_back(info->title);
     g_enc.files.emplace_back();
@@ -458,7 +463,67 @@ TEST_F(CaptureEngineTest, AllocationFailureClosesTheCaptureInstance)
     EXPECT_EQ(0, actions.whenDone);
     EXPECT_EQ(1, sink.navigation);
     EXPECT_TRUE(g_enc.names.empty());
-    EXPECT_NE(std::string::npos, LogText().find("Error allocating memory."));
+    EXPECT_NE(std::string::npos, LogText().find("[PylPUM::ProccessLiveInput(165)] Error allocating memory."));
+
+    // Only the output buffer fails: its own line.
+    SetUp();
+    static int allocations;
+    allocations = 0;
+    g_engineAlloc = [](size_t n) -> void* {
+        return ++allocations == 1 ? HeapAlloc(GetProcessHeap(), 0, n) : nullptr;
+    };
+    Run();
+    g_engineAlloc = old;
+    EXPECT_EQ(1, g_cap.closes);
+    EXPECT_EQ(0, actions.whenDone);
+    EXPECT_NE(std::string::npos, LogText().find("[PylPUM::ProccessLiveInput(173)] Error allocating memory."));
+}
+
+TEST_F(CaptureEngineTest, BlocksRunThroughTheDspChainInOrder)
+{
+    fakes::Reset();
+    IVqProModule* dsps[EngineMaxModules] = {fakes::Dsp(1), fakes::Dsp(2)};
+    ctx.modules.dsps = dsps;
+    ctx.dspChain[0] = 1;  // id 2 first, then id 1
+    ctx.dspChain[1] = 0;
+    level = LogError;
+    settings.limit = 1;
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ((std::vector<std::string>{"PylSoftBatchConverter::DSP001", "PylSoftBatchConverter::DSP002"}),
+              fakes::g_dsp.sections);
+    ASSERT_EQ(20u, fakes::g_dsp.calls.size());
+    for (size_t i = 0; i < fakes::g_dsp.calls.size(); i++)
+        EXPECT_EQ(i % 2 ? 1 : 2, fakes::g_dsp.calls[i]);
+    EXPECT_EQ(0, fakes::g_dsp.openInstances);
+    // Each DSP adds its id to every byte: the file holds the capture plus 3.
+    ASSERT_EQ(1u, g_enc.files.size());
+    ASSERT_EQ(10u * kBlock, g_enc.files[0].size());
+    std::vector<char> block(kBlock);
+    for (int b = 0; b < 10; b++) {
+        Fill(block.data(), kBlock, b);
+        for (int i = 0; i < kBlock; i++)
+            ASSERT_EQ((char)(block[i] + 3), g_enc.files[0][b * kBlock + i]) << "block " << b << " byte " << i;
+    }
+    // The capture engine announces each DSP at the error level.
+    std::string text = LogText();
+    EXPECT_NE(std::string::npos, text.find("[PylPUM::ProccessLiveInput(186)] Opening DSP Module..."));
+    EXPECT_EQ(std::string::npos, text.find("Processing audio data..."));
+}
+
+TEST_F(CaptureEngineTest, EncoderThatFailsToOpenClosesEverythingThenWhenDone)
+{
+    fakes::Reset();
+    IVqProModule* dsps[EngineMaxModules] = {fakes::Dsp(1)};
+    ctx.modules.dsps = dsps;
+    ctx.dspChain[0] = 0;
+    g_enc.failOpen = true;
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(0, g_cap.reads);
+    EXPECT_EQ(1, g_cap.closes);
+    EXPECT_EQ(1u, fakes::g_dsp.sections.size());
+    EXPECT_EQ(0, fakes::g_dsp.openInstances);
+    EXPECT_EQ(1, actions.whenDone);
+    EXPECT_NE(std::string::npos, LogText().find("[PylPUM::ProccessLiveInput(398)] Error opening Encoder Module!"));
 }
 
 TEST_F(CaptureEngineTest, RmsAndSilenceDetectionForWideSamples)
