@@ -61,13 +61,6 @@ int __cdecl GetSetting(SettingRecord*, int, const char*, void*) { return -1; }
 int __cdecl SetSetting(const SettingRecord*, int, const char*, void*) { return 0; }
 int __cdecl QuerySetting(SettingRecord*, int, void*) { return 0; }
 
-void* __cdecl GetSubModule(SettingRecord*, IVqProModule** outModule, char outSection[256], void*)
-{
-    if (outModule) *outModule = nullptr;
-    if (outSection) outSection[0] = '\0';
-    return nullptr;
-}
-
 int __cdecl Configure(HWND, const char*, void*) { return -1; }
 
 int __cdecl IsOurFile(const char* path)
@@ -387,7 +380,7 @@ int __cdecl SetTagEx(const TrackInfo*) { return 0; }
 IVqProModule g_module = {
     {VQ_VERSION(1, 0, 0, 73), nullptr, KindInput, 1, "PylSoftWAVInputModule", "PylSoft WAV Input Module",
      "PylSoft WAV Input Module v1.0.0.73\n\nRIFF/WAVE files: PCM and float data.\nBuilt " __DATE__, nullptr,
-     InitModule, QuitModule, GetSetting, SetSetting, QuerySetting, GetSubModule, Configure},
+     InitModule, QuitModule, GetSetting, SetSetting, QuerySetting, VqNoSubModule, Configure},
     // Input operations, in the record's order.
     {{"Windows Waveform files (*.wav)\0*.wav\0",
       IsOurFile, Open, Read, SetTime, GetTime, GetPcmFormat, GetTag, GetTagEx, SetTagEx, Close}}};

@@ -186,13 +186,6 @@ int __cdecl GetSetting(SettingRecord*, int, const char*, void*) { return -1; }
 int __cdecl SetSetting(const SettingRecord*, int, const char*, void*) { return -1; }
 int __cdecl QuerySetting(SettingRecord*, int, void*) { return 0; }
 
-void* __cdecl GetSubModule(SettingRecord*, IVqProModule** outModule, char outSection[256], void*)
-{
-    if (outModule) *outModule = nullptr;
-    if (outSection) outSection[0] = '\0';
-    return nullptr;
-}
-
 int __cdecl Configure(HWND, const char*, void*) { return -1; }
 
 int __cdecl IsOurFile(const char* path)
@@ -436,7 +429,7 @@ IVqProModule g_module = {
     {VQ_VERSION(1, 0, 0, 68), nullptr, KindInput, 5, "PylSoftCDAInputModule", "PylSoft Digital Audio CD Input Module",
      "PylSoft Digital Audio CD Input Module v1.0.0.68\n\nAudio CD tracks (.cda) read digitally, titled from a CD "
      "database.\nCopyright (c) PylSoft\nBuilt " __DATE__,
-     nullptr, InitModule, QuitModule, GetSetting, SetSetting, QuerySetting, GetSubModule, Configure},
+     nullptr, InitModule, QuitModule, GetSetting, SetSetting, QuerySetting, VqNoSubModule, Configure},
     // Input operations, in the record's order.
     {{"Audio CD files (*.cda)\0*.cda\0",
       IsOurFile, Open, Read, SetTime, GetTime, GetPcmFormat, GetTag, GetTagEx, SetTagEx, Close}}};

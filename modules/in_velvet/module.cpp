@@ -133,13 +133,6 @@ int __cdecl QuerySettingOp(SettingRecord* out, int index, void*)
     return 1;
 }
 
-void* __cdecl GetSubModuleOp(SettingRecord*, IVqProModule** outModule, char outSection[256], void*)
-{
-    if (outModule) *outModule = nullptr;
-    if (outSection) outSection[0] = 0;
-    return nullptr;
-}
-
 int __cdecl ConfigureOp(HWND, const char*, void*) { return -1; }
 
 int __cdecl IsOurFileOp(const char* path)
@@ -390,7 +383,7 @@ int __cdecl CloseOp(void* handle)
 IVqProModule g_module = {
     {VQ_VERSION(1, 0, 8, 87), nullptr, KindInput, 2, kClass, "PylSoft Windows Media Audio Input Module",
      "PylSoft Windows Media Audio Input Module v1.0.8.87\n\nWritten by the PylSoft audio team.\nBuilt " __DATE__ ".",
-     nullptr, InitModuleOp, QuitModuleOp, GetSettingOp, SetSettingOp, QuerySettingOp, GetSubModuleOp, ConfigureOp},
+     nullptr, InitModuleOp, QuitModuleOp, GetSettingOp, SetSettingOp, QuerySettingOp, VqNoSubModule, ConfigureOp},
     // Input operations, in the record's order.
     {{"Windows Media Audio files (*.wma)\0*.wma\0", IsOurFileOp, OpenOp, ReadOp, SetTimeOp, GetTimeOp,
       GetPcmFormatOp, GetTagOp, GetTagExOp, SetTagExOp, CloseOp}}};
