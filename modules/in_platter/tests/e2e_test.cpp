@@ -11,26 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "engine.h"
-#include "module_loader.h"
+#include "batch_run.h"
 #include "test_support.h"
 
 namespace {
-
-class Actions : public EngineActions {
-public:
-    std::vector<std::string> converted, failed;
-    void FileFinished(const char* path, bool ok) override { (ok ? converted : failed).push_back(path); }
-};
-
-bool SetText(IVqProModule* m, int index, const std::string& value)
-{
-    SettingRecord r;
-    if (m->h.GetSetting(&r, index, VQ_HOST_SECTION, nullptr) != (int)SettingType::Text) return false;
-    memset(r.currentValue, 0, sizeof(r.currentValue));
-    strcpy((char*)r.currentValue, value.c_str());
-    return m->h.SetSetting(&r, index, VQ_HOST_SECTION, nullptr) >= 0;
-}
 
 TEST(CdEndToEnd, TrackOfTheCdDriveBecomesAWav)
 {
@@ -41,33 +25,11 @@ TEST(CdEndToEnd, TrackOfTheCdDriveBecomesAWav)
     vqtest::CopyInto(vqtest::ModulesDir() + "\\in_platter.dll", mods);
     vqtest::CopyInto(vqtest::ModulesDir() + "\\enc_linear.dll", mods);
     std::string log = tmp + "\\e2e.log";
-    int level = 15;
-    static IVqProModule *inputs[32], *encoders[32], *captures[32], *dsps[32];
-    ASSERT_EQ(1, LoadModules(mods.c_str(), KindInput, inputs, log.c_str(), &level));
-    ASSERT_EQ(1, LoadModules(mods.c_str(), KindEncoder, encoders, log.c_str(), &level));
-    ASSERT_TRUE(SetText(encoders[0], 0, out));
-    ASSERT_TRUE(SetText(encoders[0], 1, "%f.wav"));
-
-    SortedFileRows rows;
-    ASSERT_TRUE(rows.Add("V:\\track02.cda"));
-    NullProgressSink sink;
-    Actions actions;
-    std::atomic<int> stop{0}, pause{0};
-    EngineContext ctx;
-    EngineContextInit(&ctx);
-    ctx.modules = {inputs, encoders, captures, dsps};
-    ctx.encoderIndex = 0;
-    ctx.files = &rows;
-    ctx.sink = &sink;
-    ctx.actions = &actions;
-    ctx.stopFlag = &stop;
-    ctx.pauseFlag = &pause;
-    ctx.logFile = log.c_str();
-    ctx.logLevel = &level;
-    EXPECT_EQ(0, ProccessFiles(&ctx));
-    UnloadModules(inputs);
-    UnloadModules(encoders);
-    ASSERT_EQ(actions.converted.size(), 1u) << vqtest::ReadText(log);
+    vqtest::BatchRun run = vqtest::ConvertFiles(mods, {"V:\\track02.cda"}, out, log);
+    ASSERT_EQ(1, run.inputsLoaded);
+    ASSERT_EQ(1, run.encodersLoaded);
+    EXPECT_EQ(0, run.result);
+    ASSERT_EQ(run.actions.converted.size(), 1u) << vqtest::ReadText(log);
 
     std::vector<unsigned char> wav, slice;
     ASSERT_TRUE(vqtest::ReadFile(out + "\\track02.wav", wav));
