@@ -452,8 +452,12 @@ protected:
     // Starts the program against an update server that answers with these lines.
     bool StartWith(const std::string& lines)
     {
-        // A splash still fading out from an earlier start holds its window class.
-        WaitUntil([] { return FindWindowA("PylSplashWnd", nullptr) == nullptr; }, 10000);
+        // A splash still fading out from an earlier start holds its window class
+        // until its thread has ended: a new splash could not be shown before.
+        WaitUntil([] {
+            WNDCLASSA wc;
+            return !GetClassInfoA(GetModuleHandleA(nullptr), "PylSplashWnd", &wc);
+        }, 10000);
         LoopbackServer server;
         SetEnvironmentVariableA(PYLPUM_SERVER_ENV, server.HostPort().c_str());
         server.Answer({{"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + lines}});
