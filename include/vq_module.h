@@ -100,6 +100,14 @@ struct IVqProModule {
     };
 };
 
+// GetSubModule of a component without sub-modules: no record, no section.
+inline void* __cdecl VqNoSubModule(SettingRecord*, IVqProModule** outModule, char outSection[256], void*)
+{
+    if (outModule) *outModule = nullptr;
+    if (outSection) outSection[0] = '\0';
+    return nullptr;
+}
+
 // Encoder GetState answers.
 enum { EncoderRunning = 1, EncoderPaused = 2, EncoderClosed = 4 };
 

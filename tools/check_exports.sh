@@ -15,6 +15,8 @@ expected[PylComLib]="AppendFileToAppPath ChangeFileExt Bytes2MS Bytes2Sec MS2Byt
 expected[PylConfig]="PylConfigRead PylConfigWrite PylConfigDialog"
 expected[PylVC32]="InitPylVC"
 expected[PylSplash]="PylSplash_Show PylSplash_Hide"
+# The ASPI manager the CD tests load in place of the system's.
+expected[WNASPI32]="GetASPI32SupportInfo SendASPI32Command GetASPI32DLLVersion"
 # The update manager's exports are whatever its .def names.
 pum_defs=$(ls "$src"/update/*.def 2>/dev/null)
 if [ -n "$pum_defs" ]; then

@@ -129,15 +129,6 @@ static int __cdecl HostQuerySetting(SettingRecord* out, int index, void*)
     return 1;
 }
 
-static void* __cdecl HostGetSubModule(SettingRecord*, IVqProModule** outModule, char outSection[256], void*)
-{
-    if (outModule)
-        *outModule = nullptr;
-    if (outSection)
-        outSection[0] = 0;
-    return nullptr;
-}
-
 int ShowOptionsDialog(HWND parent);  // options.cpp
 
 static int __cdecl HostConfigure(HWND parent, const char*, void*)
@@ -162,7 +153,7 @@ IVqProModule g_hostModule = {{
     HostGetSetting,
     HostSetSetting,
     HostQuerySetting,
-    HostGetSubModule,
+    VqNoSubModule,
     HostConfigure,
 }, {}};
 

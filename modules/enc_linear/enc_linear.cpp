@@ -120,15 +120,6 @@ int __cdecl QuerySetting(SettingRecord* out, int index, void*)
     return 1;
 }
 
-void* __cdecl GetSubModule(SettingRecord*, IVqProModule** outModule, char outSection[256], void*)
-{
-    if (outModule)
-        *outModule = NULL;
-    if (outSection)
-        outSection[0] = 0;
-    return NULL;
-}
-
 void* __cdecl EncOpen(const TrackInfo* info, const StreamFormat* fmt, const char* section)
 {
     if (!info || !fmt)
@@ -247,7 +238,7 @@ IVqProModule* BuildRecord()
     m.h.GetSetting = EncGetSetting;
     m.h.SetSetting = EncSetSetting;
     m.h.QuerySetting = QuerySetting;
-    m.h.GetSubModule = GetSubModule;
+    m.h.GetSubModule = VqNoSubModule;
     m.h.Configure = EncConfigure;
     m.encoder.Open = EncOpen;
     m.encoder.Write = EncWrite;

@@ -6,23 +6,6 @@ WavWriteFileFn g_wavWriteFile = WriteFile;
 
 namespace {
 
-const unsigned char kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                         0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-const unsigned char kFloatSubFormat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                           0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
-void Put16(unsigned char* p, uint32_t v)
-{
-    p[0] = (unsigned char)v;
-    p[1] = (unsigned char)(v >> 8);
-}
-
-void Put32(unsigned char* p, uint32_t v)
-{
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
-}
-
 bool WriteAll(HANDLE h, const void* data, DWORD bytes)
 {
     DWORD written = 0;
@@ -48,31 +31,6 @@ bool TruncateAt(HANDLE h, uint64_t length)
 
 }  // namespace
 
-void WavBuildFormat(const StreamFormat* fmt, unsigned char out[WavFormatBytes])
-{
-    uint32_t channels = (uint16_t)fmt->channels;
-    uint32_t bits = (uint16_t)fmt->bitsPerSample;
-    uint32_t rate = (uint32_t)fmt->sampleRate;
-    uint32_t blockAlign = (uint16_t)(channels * bits / 8);
-    memset(out, 0, WavFormatBytes);
-    Put16(out + 0, 0xFFFE);
-    Put16(out + 2, channels);
-    Put32(out + 4, rate);
-    Put32(out + 8, blockAlign * rate);
-    Put16(out + 12, blockAlign);
-    Put16(out + 14, bits);
-    Put16(out + 16, 22);
-    Put16(out + 18, bits);
-    Put32(out + 20, 3);
-    memcpy(out + 24, bits > 24 ? kFloatSubFormat : kPcmSubFormat, 16);
-}
-
-uint32_t WavAvgBytesPerSec(const unsigned char format[WavFormatBytes])
-{
-    return (uint32_t)format[8] | (uint32_t)format[9] << 8 | (uint32_t)format[10] << 16 |
-           (uint32_t)format[11] << 24;
-}
-
 int WavCreate(WavFile* wav, const char* path, const unsigned char format[WavFormatBytes])
 {
     memset(wav, 0, sizeof(*wav));
@@ -83,13 +41,7 @@ int WavCreate(WavFile* wav, const char* path, const unsigned char format[WavForm
         return 0;
     }
     unsigned char head[WavHeaderBytes];
-    memcpy(head, "RIFF", 4);
-    Put32(head + 4, WavHeaderBytes - 8);
-    memcpy(head + 8, "WAVEfmt ", 8);
-    Put32(head + 16, WavFormatBytes);
-    memcpy(head + 20, format, WavFormatBytes);
-    memcpy(head + 60, "data", 4);
-    Put32(head + 64, 0);
+    WavBuildHeader(format, 0, head);
     if (!WriteAll(wav->handle, head, sizeof(head))) {
         CloseHandle(wav->handle);
         wav->handle = NULL;
@@ -137,11 +89,10 @@ int WavFinish(WavFile* wav)
         }
     }
     uint32_t data = (uint32_t)wav->dataBytes;
-    uint32_t riff = (uint32_t)(WavHeaderBytes - 8) + data + (data & 1);
     unsigned char v[4];
-    Put32(v, riff);
+    WavPut32(v, WavRiffSize(data));
     ok = WriteAt(h, 4, v, 4) && ok;
-    Put32(v, data);
+    WavPut32(v, data);
     ok = WriteAt(h, 64, v, 4) && ok;
     if (!CloseHandle(h))
         ok = false;

@@ -3,10 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <stdint.h>
-#include "vq_types.h"
-
-// Bytes before the sample data: RIFF head (12), "fmt " chunk (8 + 40), "data" head (8).
-enum { WavHeaderBytes = 68, WavFormatBytes = 40 };
+#include "wav_format.h"
 
 // Most data bytes one file may hold: the RIFF size (file length - 8, pad byte
 // included) must stay within 32 bits.
@@ -22,11 +19,6 @@ struct WavFile {
     uint64_t dataBytes;   // data bytes written whole
     int writeFailed;      // a write failed or was short
 };
-
-// Fills the 40-byte extensible format record from a stream format.
-void WavBuildFormat(const StreamFormat* fmt, unsigned char out[WavFormatBytes]);
-// Average bytes per second of a format record (block align x rate).
-uint32_t WavAvgBytesPerSec(const unsigned char format[WavFormatBytes]);
 
 // Creates (replaces) the file and writes the header with zero sizes. 0 on failure.
 int WavCreate(WavFile* wav, const char* path, const unsigned char format[WavFormatBytes]);

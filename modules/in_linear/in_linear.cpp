@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "pcm_converter.h"
+#include "track_file_time.h"
 #include "vq_module.h"
 
 extern IVqProModule g_module;
@@ -59,13 +60,6 @@ int __cdecl QuitModule(void)
 int __cdecl GetSetting(SettingRecord*, int, const char*, void*) { return -1; }
 int __cdecl SetSetting(const SettingRecord*, int, const char*, void*) { return 0; }
 int __cdecl QuerySetting(SettingRecord*, int, void*) { return 0; }
-
-void* __cdecl GetSubModule(SettingRecord*, IVqProModule** outModule, char outSection[256], void*)
-{
-    if (outModule) *outModule = nullptr;
-    if (outSection) outSection[0] = '\0';
-    return nullptr;
-}
 
 int __cdecl Configure(HWND, const char*, void*) { return -1; }
 
@@ -353,16 +347,7 @@ int __cdecl GetTag(TrackInfo* info, void* handle)
     info->albumRepeatAfter = info->artistRepeatAfter = info->genreRepeatAfter = info->repeatEvery = -1;
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(w->path, GetFileExInfoStandard, &data)) return 0;
-    SYSTEMTIME st;
-    if (FileTimeToSystemTime(&data.ftLastWriteTime, &st)) {
-        info->fileTime.year = st.wYear;
-        info->fileTime.month = st.wMonth;
-        info->fileTime.day = st.wDay;
-        info->fileTime.hour = st.wHour;
-        info->fileTime.minute = st.wMinute;
-        info->fileTime.second = st.wSecond;
-        info->fileTime.milliseconds = st.wMilliseconds;
-    }
+    TrackFileTimeFrom(data.ftLastWriteTime, &info->fileTime);
     return 1;
 }
 
@@ -395,27 +380,9 @@ int __cdecl SetTagEx(const TrackInfo*) { return 0; }
 IVqProModule g_module = {
     {VQ_VERSION(1, 0, 0, 73), nullptr, KindInput, 1, "PylSoftWAVInputModule", "PylSoft WAV Input Module",
      "PylSoft WAV Input Module v1.0.0.73\n\nRIFF/WAVE files: PCM and float data.\nBuilt " __DATE__, nullptr,
-     InitModule, QuitModule, GetSetting, SetSetting, QuerySetting, GetSubModule, Configure},
-    {}};
-
-namespace {
-struct InputOpsInit {
-    InputOpsInit()
-    {
-        VqInputOps& in = g_module.input;
-        in.FilterList = "Windows Waveform files (*.wav)\0*.wav\0";
-        in.IsOurFile = IsOurFile;
-        in.Open = Open;
-        in.Read = Read;
-        in.SetTime = SetTime;
-        in.GetTime = GetTime;
-        in.GetPcmFormat = GetPcmFormat;
-        in.GetTag = GetTag;
-        in.GetTagEx = GetTagEx;
-        in.SetTagEx = SetTagEx;
-        in.Close = Close;
-    }
-} g_inputOpsInit;
-}  // namespace
+     InitModule, QuitModule, GetSetting, SetSetting, QuerySetting, VqNoSubModule, Configure},
+    // Input operations, in the record's order.
+    {{"Windows Waveform files (*.wav)\0*.wav\0",
+      IsOurFile, Open, Read, SetTime, GetTime, GetPcmFormat, GetTag, GetTagEx, SetTagEx, Close}}};
 
 extern "C" IVqProModule* __cdecl GetModuleInterface(void) { return &g_module; }

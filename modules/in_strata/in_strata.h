@@ -5,6 +5,7 @@
 
 #include <mad.h>
 
+#include "mpeg_pcm.h"
 #include "pcm_converter.h"
 #include "ring_buffer.h"
 #include "vq_module.h"
@@ -15,11 +16,6 @@ struct XingHeader {
     uint32_t bytes;
     unsigned char toc[100];
     uint32_t scale;
-};
-
-struct DitherState {
-    int32_t error[3];
-    uint32_t random;
 };
 
 // What the probe of a file finds before any stream is opened.
@@ -80,16 +76,15 @@ bool ProbeMpegFile(HANDLE file, MpegProbe* probe);
 
 // decoder.cpp
 DWORD WINAPI DecoderThread(void* arg);
-int32_t DitherSample(mad_fixed_t sample, DitherState* state, int bits);
-uint32_t PackPcm(unsigned char* dst, unsigned count, const mad_fixed_t* left, const mad_fixed_t* right, int bits,
-                 DitherState* dither);
 
 // tags.cpp
 extern const char* const g_genres[148];
 int __cdecl Mpeg_GetTag(TrackInfo* info, void* handle);
 int __cdecl Mpeg_GetTagEx(TrackInfo* info);
 int __cdecl Mpeg_SetTagEx(const TrackInfo* info);
-void ReadId3Tags(TrackInfo* info);
+// Fills the tag fields from the file at info->path; false (with the fields
+// of a file without tags) when the tag library fails.
+bool ReadId3Tags(TrackInfo* info);
 // Genre text of an ID3 content type: writes into genre (128 bytes) unless the
 // number in parentheses is out of range.
 void GenreFromContentType(const char* text, char* genre);

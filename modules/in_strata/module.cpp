@@ -71,13 +71,6 @@ int __cdecl QuerySetting(SettingRecord* out, int index, void*)
     return 1;
 }
 
-void* __cdecl GetSubModule(SettingRecord*, IVqProModule** outModule, char outSection[256], void*)
-{
-    if (outModule) *outModule = nullptr;
-    if (outSection) outSection[0] = '\0';
-    return nullptr;
-}
-
 int __cdecl Configure(HWND, const char*, void*) { return -1; }
 
 int __cdecl IsOurFile(const char* path)
@@ -257,29 +250,10 @@ IVqProModule g_module = {
     {VQ_VERSION(1, 0, 1, 78), nullptr, KindInput, 4, "PylSoftMpegInputModule", "PylSoft MPEG Input Module",
      "PylSoft MPEG Input Module v1.0.1.78\n\nMPEG audio layers I, II and III through libmad, tags through id3lib.\n"
      "Built " __DATE__,
-     nullptr, InitModule, QuitModule, GetSetting, SetSetting, QuerySetting, GetSubModule, Configure},
-    {}};
-
-namespace {
-struct InputOpsInit {
-    InputOpsInit()
-    {
-        VqInputOps& in = g_module.input;
-        in.FilterList =
-            "MPEG Audio Layer III files (*.mp3)\0*.mp3\0MPEG Audio Layer II files (*.mp2)\0*.mp2\0"
-            "MPEG Audio Layer I files (*.mp1)\0*.mp1\0";
-        in.IsOurFile = IsOurFile;
-        in.Open = Open;
-        in.Read = Read;
-        in.SetTime = SetTime;
-        in.GetTime = GetTime;
-        in.GetPcmFormat = GetPcmFormat;
-        in.GetTag = Mpeg_GetTag;
-        in.GetTagEx = Mpeg_GetTagEx;
-        in.SetTagEx = Mpeg_SetTagEx;
-        in.Close = Close;
-    }
-} g_inputOpsInit;
-}  // namespace
+     nullptr, InitModule, QuitModule, GetSetting, SetSetting, QuerySetting, VqNoSubModule, Configure},
+    // Input operations, in the record's order.
+    {{"MPEG Audio Layer III files (*.mp3)\0*.mp3\0MPEG Audio Layer II files (*.mp2)\0*.mp2\0"
+     "MPEG Audio Layer I files (*.mp1)\0*.mp1\0",
+      IsOurFile, Open, Read, SetTime, GetTime, GetPcmFormat, Mpeg_GetTag, Mpeg_GetTagEx, Mpeg_SetTagEx, Close}}};
 
 extern "C" IVqProModule* __cdecl GetModuleInterface(void) { return &g_module; }

@@ -7,6 +7,7 @@
 #include <id3/tag.h>
 
 #include "in_strata.h"
+#include "track_file_time.h"
 
 const char* const g_genres[148] = {
     "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz", "Metal",
@@ -87,7 +88,9 @@ void GenreFromContentType(const char* text, char* genre)
     if (n >= 0 && n <= 147) CopyText(genre, 128, g_genres[n]);
 }
 
-void ReadId3Tags(TrackInfo* info)
+namespace {
+
+void ReadTagFields(TrackInfo* info)
 {
     char path[261];
     FieldText(path, sizeof path, info->path, sizeof info->path);
@@ -121,79 +124,8 @@ void ReadId3Tags(TrackInfo* info)
     }
 }
 
-bool FileTimeUtc(const char* path, TrackFileTime* out)
+void WriteTagFields(const char* path, const TrackInfo* in)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    SYSTEMTIME st;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) || !FileTimeToSystemTime(&data.ftLastWriteTime, &st))
-        return false;
-    out->year = st.wYear;
-    out->month = st.wMonth;
-    out->day = st.wDay;
-    out->hour = st.wHour;
-    out->minute = st.wMinute;
-    out->second = st.wSecond;
-    out->milliseconds = st.wMilliseconds;
-    return true;
-}
-
-int __cdecl Mpeg_GetTag(TrackInfo* info, void* handle)
-{
-    auto* inst = static_cast<MpegInstance*>(handle);
-    if (!inst || !info) return 0;
-    TrackFileTime ft;
-    if (!FileTimeUtc(inst->path, &ft)) return 0;
-    CopyText(info->path, 255, inst->path);
-    strcpy(info->format, "MPEG");
-    info->sampleRate = inst->decodedFormat.sampleRate;
-    info->channels = inst->decodedFormat.channels;
-    info->bits = 32;
-    info->bitrate = inst->bitrate;
-    info->duration = inst->duration;
-    info->size = (uint64_t)inst->audioBytes;
-    info->fileTime = ft;
-    ReadId3Tags(info);
-    return 1;
-}
-
-int __cdecl Mpeg_GetTagEx(TrackInfo* info)
-{
-    if (!info) return 0;
-    char path[261];
-    FieldText(path, sizeof path, info->path, sizeof info->path);
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    MpegProbe probe;
-    bool ok = ProbeMpegFile(file, &probe);
-    CloseHandle(file);
-    TrackFileTime ft;
-    if (!ok) return 0;
-    if (!FileTimeUtc(path, &ft)) return 0;
-    strcpy(info->format, "MPEG");
-    info->sampleRate = (int32_t)probe.header.samplerate;
-    info->channels = probe.header.mode == MAD_MODE_SINGLE_CHANNEL ? 1 : 2;
-    info->bits = 32;
-    info->bitrate = probe.bitrate;
-    info->duration = probe.duration;
-    info->size = (uint64_t)probe.audioBytes;
-    info->fileTime = ft;
-    ReadId3Tags(info);
-    return 1;
-}
-
-int __cdecl Mpeg_SetTagEx(const TrackInfo* in)
-{
-    if (!in) return 0;
-    char path[261];
-    FieldText(path, sizeof path, in->path, sizeof in->path);
-    // The rewrite replaces the file: refuse while anyone else has it open,
-    // rather than leave a half-written copy behind.
-    HANDLE probe = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
-    if (probe == INVALID_HANDLE_VALUE) return 0;  // cannot be opened for writing
-    CloseHandle(probe);
-
     char text[256];
     ID3_Tag tag;
     tag.Link(path, ID3TT_ALL);
@@ -219,11 +151,108 @@ int __cdecl Mpeg_SetTagEx(const TrackInfo* in)
     if (!IsNotSet(text) && *text) ID3_AddGenre(&tag, text);
     tag.Update(ID3TT_ALL);
     tag.Clear();  // closes the library's handle on the file
+}
+
+}  // namespace
+
+// id3lib reports some failures by throwing (std::bad_alloc and others):
+// nothing it throws leaves this module. A tag that cannot be read gives what
+// a file without tags gives, and the caller fails.
+bool ReadId3Tags(TrackInfo* info)
+{
+    TrackInfo read = *info;
+    try {
+        ReadTagFields(&read);
+    } catch (...) {
+        info->albumRepeatAfter = info->artistRepeatAfter = info->genreRepeatAfter = info->repeatEvery = -1;
+        CopyText(info->author, sizeof info->author, kNotSet);
+        CopyText(info->album, sizeof info->album, kNotSet);
+        CopyText(info->title, sizeof info->title, kNotSet);
+        CopyText(info->genre, sizeof info->genre, kNotSet);
+        CopyText(info->rating, sizeof info->rating, kNotSet);
+        info->track = 0;
+        return false;
+    }
+    *info = read;
+    return true;
+}
+
+bool FileTimeUtc(const char* path, TrackFileTime* out)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExA(path, GetFileExInfoStandard, &data) && TrackFileTimeFrom(data.ftLastWriteTime, out);
+}
+
+int __cdecl Mpeg_GetTag(TrackInfo* info, void* handle)
+{
+    auto* inst = static_cast<MpegInstance*>(handle);
+    if (!inst || !info) return 0;
+    TrackFileTime ft;
+    if (!FileTimeUtc(inst->path, &ft)) return 0;
+    CopyText(info->path, 255, inst->path);
+    strcpy(info->format, "MPEG");
+    info->sampleRate = inst->decodedFormat.sampleRate;
+    info->channels = inst->decodedFormat.channels;
+    info->bits = 32;
+    info->bitrate = inst->bitrate;
+    info->duration = inst->duration;
+    info->size = (uint64_t)inst->audioBytes;
+    info->fileTime = ft;
+    return ReadId3Tags(info) ? 1 : 0;
+}
+
+int __cdecl Mpeg_GetTagEx(TrackInfo* info)
+{
+    if (!info) return 0;
+    char path[261];
+    FieldText(path, sizeof path, info->path, sizeof info->path);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    MpegProbe probe;
+    bool ok = ProbeMpegFile(file, &probe);
+    CloseHandle(file);
+    TrackFileTime ft;
+    if (!ok) return 0;
+    if (!FileTimeUtc(path, &ft)) return 0;
+    strcpy(info->format, "MPEG");
+    info->sampleRate = (int32_t)probe.header.samplerate;
+    info->channels = probe.header.mode == MAD_MODE_SINGLE_CHANNEL ? 1 : 2;
+    info->bits = 32;
+    info->bitrate = probe.bitrate;
+    info->duration = probe.duration;
+    info->size = (uint64_t)probe.audioBytes;
+    info->fileTime = ft;
+    return ReadId3Tags(info) ? 1 : 0;
+}
+
+int __cdecl Mpeg_SetTagEx(const TrackInfo* in)
+{
+    if (!in) return 0;
+    char path[261];
+    FieldText(path, sizeof path, in->path, sizeof in->path);
+    // The rewrite replaces the file: refuse while anyone else has it open,
+    // rather than leave a half-written copy behind.
+    HANDLE probe = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return 0;  // cannot be opened for writing
+    CloseHandle(probe);
+
+    bool thrown = false;
+    try {
+        WriteTagFields(path, in);
+    } catch (...) {
+        thrown = true;
+    }
 
     // The library rewrites a growing tag through "<path>.XXXXXX"; if that is
     // still there the rewrite did not complete.
     char temp[300];
     snprintf(temp, sizeof temp, "%s.XXXXXX", path);
+    if (thrown) {
+        DeleteFileA(temp);
+        return 0;
+    }
     if (GetFileAttributesA(temp) != INVALID_FILE_ATTRIBUTES) {
         DeleteFileA(temp);
         return 0;  // the tag rewrite did not complete

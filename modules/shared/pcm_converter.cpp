@@ -1,7 +1,5 @@
 #include "pcm_converter.h"
 
-#include <windows.h>
-
 #include <math.h>
 #include <string.h>
 
@@ -121,8 +119,8 @@ int32_t PcmConverter_Convert(const void* src, void* dst, uint32_t n, const Strea
     double ratio = (double)(uint32_t)inFmt->sampleRate / (double)(uint32_t)outFmt->sampleRate;
     if (ratio != 1.0) {
         uint32_t frames = n / inBlock;
-        SIZE_T tempBytes = (SIZE_T)(ceil(frames / ratio) + 1) * inBlock * 2;
-        temp = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, tempBytes));
+        size_t tempBytes = (size_t)(ceil(frames / ratio) + 1) * inBlock * 2;
+        temp = static_cast<unsigned char*>(PcmScratchAlloc(tempBytes));
         if (!temp) return 0;
         int32_t got = PcmConverter_Resample(src, temp, n, inFmt, ratio, st, (uint32_t)tempBytes);
         work = temp;
@@ -153,6 +151,6 @@ int32_t PcmConverter_Convert(const void* src, void* dst, uint32_t n, const Strea
             StoreSample(d + c * outBps, outBits, x);
         }
     }
-    if (temp) HeapFree(GetProcessHeap(), 0, temp);
+    if (temp) PcmScratchFree(temp);
     return (int32_t)(frames * outBlock);
 }

@@ -1,6 +1,7 @@
 // Converts interleaved 8/16-bit PCM between rates (linear interpolation with
 // state carried from block to block), widths and mono/stereo.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 #include "vq_types.h"
@@ -33,3 +34,8 @@ int32_t PcmConverter_Convert(const void* src, void* dst, uint32_t n, const Strea
 // the bytes written (at most dstCapacity).
 int32_t PcmConverter_Resample(const void* src, void* dst, uint32_t n, const StreamFormat* fmt, double step,
                               ConverterState* state, uint32_t dstCapacity = 0xFFFFFFFFu);
+
+// Scratch memory of a resampling conversion; the plug-ins take it from the
+// process heap (pcm_scratch.cpp), a native build supplies its own.
+void* PcmScratchAlloc(size_t bytes);
+void PcmScratchFree(void* p);

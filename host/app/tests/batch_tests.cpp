@@ -1,13 +1,16 @@
 // The key road with the real modules: a folder of MP3 and WAV files scanned
-// into the Files page, a chain of two DSP modules, the WAV encoder, and the
-// wizard driven from the Source page to a finished batch.
+// into the Files page, a track of the test CD drive V: dropped on it, a chain
+// of two DSP modules, the WAV encoder, and the wizard driven from the Source
+// page to a finished batch.
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <math.h>
 #include <string>
 #include "gui_harness.h"
 #include "host_state.h"
 #include "module_loader.h"
+#include "pcm_compare.h"
 #include "pages.h"
 #include "resource.h"
 #include "test_support.h"
@@ -21,7 +24,8 @@ struct WavInfo {
     unsigned dataBytes = 0;
 };
 
-bool ReadWav(const std::string& path, WavInfo* info)
+// The data chunk's bytes of a WAV file.
+bool ReadWav(const std::string& path, WavInfo* info, std::vector<unsigned char>* data = nullptr)
 {
     std::vector<unsigned char> b;
     if (!vqtest::ReadFile(path, b) || b.size() < 44 || memcmp(b.data(), "RIFF", 4) || memcmp(b.data() + 8, "WAVE", 4))
@@ -36,6 +40,7 @@ bool ReadWav(const std::string& path, WavInfo* info)
             info->bits = b[pos + 22] | b[pos + 23] << 8;
         } else if (!memcmp(&b[pos], "data", 4)) {
             info->dataBytes = size;
+            if (data) data->assign(b.begin() + pos + 8, b.begin() + std::min<size_t>(b.size(), pos + 8 + size));
             return info->channels > 0;
         }
         pos += 8 + size + (size & 1);
@@ -53,7 +58,8 @@ protected:
         CreateDirectoryA(mods.c_str(), nullptr);
         CreateDirectoryA(out.c_str(), nullptr);
         std::string src = vqtest::ModulesDir();
-        for (const char* name : {"in_strata.dll", "in_linear.dll", "enc_linear.dll", "dsp_ceiling.dll", "dsp_spread.dll"}) {
+        for (const char* name : {"in_strata.dll", "in_linear.dll", "in_platter.dll", "in_velvet.dll", "enc_linear.dll",
+                                 "dsp_ceiling.dll", "dsp_spread.dll"}) {
             if (!vqtest::FileExists(src + "\\" + name))
                 missing += std::string(" ") + name;
             else
@@ -105,17 +111,22 @@ TEST_F(Batch, WizardConvertsAFolderThroughTwoDspsIntoWav)
     Click(files, IDC_ADD_FOLDER);
     ASSERT_TRUE(WaitUntil([] { return ActiveFolderScans() == 0; }, 30000));
     auto rows = ListRows(list);
-    ASSERT_EQ(rows.size(), 3u);
-    std::vector<std::string> sorted = {tree + "\\one.mp3", tree + "\\sub\\deep\\three.mp3", tree + "\\sub\\two.wav"};
+    ASSERT_EQ(rows.size(), 4u);
+    std::vector<std::string> sorted = {tree + "\\four.wma", tree + "\\one.mp3", tree + "\\sub\\deep\\three.mp3",
+                                       tree + "\\sub\\two.wav"};
     std::vector<std::string> got = rows;
     std::sort(got.begin(), got.end());
     EXPECT_EQ(got, sorted);
     auto bitrates = ListRows(list, 1), durations = ListRows(list, 2);
     for (size_t i = 0; i < rows.size(); i++) {
-        if (rows[i] == sorted[0]) {
+        if (rows[i] == tree + "\\four.wma") {
+            // Bit rate and duration from the WMA header, read by the module itself.
             EXPECT_EQ(bitrates[i], "128Kbps");
             EXPECT_EQ(durations[i], "0:00:02");
-        } else if (rows[i] == sorted[1]) {
+        } else if (rows[i] == tree + "\\one.mp3") {
+            EXPECT_EQ(bitrates[i], "128Kbps");
+            EXPECT_EQ(durations[i], "0:00:02");
+        } else if (rows[i] == tree + "\\sub\\deep\\three.mp3") {
             EXPECT_EQ(bitrates[i], "128Kbps");
             EXPECT_EQ(durations[i], "0:00:01");
         } else {
@@ -125,8 +136,19 @@ TEST_F(Batch, WizardConvertsAFolderThroughTwoDspsIntoWav)
             EXPECT_EQ(durations[i], "0:00:01");
         }
     }
+    // One audio CD track (113 sectors: 1 s 38/75).
+    const std::string cdTrack = "V:\\track02.cda";
+    DropFiles(files, {cdTrack});
+    ASSERT_TRUE(WaitUntil([list] { return ListRows(list).size() == 5; }, 30000));
+    rows = ListRows(list);
+    bitrates = ListRows(list, 1);
+    durations = ListRows(list, 2);
+    size_t cd = std::find(rows.begin(), rows.end(), cdTrack) - rows.begin();
+    ASSERT_LT(cd, rows.size());
+    EXPECT_EQ(bitrates[cd], "1411Kbps");
+    EXPECT_EQ(durations[cd], "0:00:01");
     char count[64];
-    snprintf(count, sizeof(count), Tr("%d files", "%d archivos"), 3);
+    snprintf(count, sizeof(count), Tr("%d files", "%d archivos"), 5);
     EXPECT_EQ(Text(Item(files, IDC_FILE_COUNT)), count);
     Click(Main(), IDC_NEXT);
 
@@ -176,7 +198,8 @@ TEST_F(Batch, WizardConvertsAFolderThroughTwoDspsIntoWav)
     EXPECT_TRUE(IsWindowEnabled(Item(Main(), IDC_PREVIOUS)));
     EXPECT_TRUE(IsWindowEnabled(Item(proc, IDC_PAUSE)));
 
-    struct { const char* name; double seconds; } outputs[] = {{"one.wav", 2.0}, {"three.wav", 1.5}, {"two.wav", 1.0}};
+    struct { const char* name; double seconds; } outputs[] = {
+        {"one.wav", 2.0}, {"three.wav", 1.5}, {"two.wav", 1.0}, {"track02.wav", 113 / 75.0}, {"four.wav", 2.0}};
     for (auto& o : outputs) {
         WavInfo info;
         ASSERT_TRUE(ReadWav(out + "\\" + o.name, &info)) << o.name;
@@ -186,6 +209,33 @@ TEST_F(Batch, WizardConvertsAFolderThroughTwoDspsIntoWav)
         double seconds = info.dataBytes / 176400.0;
         EXPECT_NEAR(seconds, o.seconds, 0.1) << o.name;
     }
+    // The WMA file decoded through the platform's reader matches ffmpeg's own
+    // decode. The chain keeps the mid signal (the stereo enhancer widens only
+    // the sides) and, below the limiter's threshold, applies its input gain once
+    // the limiter has settled (its first half second is left out): the
+    // reference is brought to the output's level first.
+    WavInfo info;
+    std::vector<unsigned char> converted, reference;
+    ASSERT_TRUE(ReadWav(out + "\\four.wav", &info, &converted));
+    ASSERT_TRUE(vqtest::ReadFile(vqtest::TestDataDir() + "\\app\\four.raw", reference));
+    auto mid = [](const std::vector<unsigned char>& bytes, double scale) {
+        std::vector<int16_t> s = vqtest::Samples16(bytes), m(s.size() / 2);
+        for (size_t f = 0; f < m.size(); ++f) m[f] = (int16_t)lrint((s[2 * f] + s[2 * f + 1]) * 0.5 * scale);
+        return m;
+    };
+    auto rms = [](const std::vector<int16_t>& s) {
+        double e = 0;
+        for (int16_t v : s) e += (double)v * v;
+        return s.empty() ? 0.0 : sqrt(e / s.size());
+    };
+    std::vector<int16_t> wmaMid = mid(converted, 1.0), ref = mid(reference, 1.0);
+    ASSERT_GT(wmaMid.size(), 44100u);
+    wmaMid.erase(wmaMid.begin(), wmaMid.begin() + 22050);
+    ASSERT_GT(rms(ref), 0.0);
+    vqtest::PcmMatch match = vqtest::MatchPcm(wmaMid, mid(reference, rms(wmaMid) / rms(ref)), 1, 22050 + 8192, true);
+    EXPECT_GE(match.snrDb, 40.0) << "offset " << match.offset;
+    EXPECT_GT(match.frames, 22050u);
+
     // The sources stay ("Delete original files" is off).
     EXPECT_TRUE(vqtest::FileExists(tree + "\\sub\\two.wav"));
     std::string logText = vqtest::ReadText(dir + "\\host.log");

@@ -6,29 +6,13 @@
 #include <string.h>
 #include <string>
 #include <vector>
-#include "engine.h"
-#include "module_loader.h"
+#include "batch_run.h"
 #include "test_support.h"
 
 namespace {
 
-class Actions : public EngineActions {
-public:
-    std::vector<std::string> converted, failed;
-    void FileFinished(const char* path, bool ok) override { (ok ? converted : failed).push_back(path); }
-};
-
 uint32_t Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
 uint16_t Le16(const unsigned char* p) { return (uint16_t)(p[0] | p[1] << 8); }
-
-bool SetText(IVqProModule* m, int index, const std::string& value)
-{
-    SettingRecord r;
-    if (m->h.GetSetting(&r, index, VQ_HOST_SECTION, nullptr) != (int)SettingType::Text) return false;
-    memset(r.currentValue, 0, sizeof(r.currentValue));
-    strcpy((char*)r.currentValue, value.c_str());
-    return m->h.SetSetting(&r, index, VQ_HOST_SECTION, nullptr) >= 0;
-}
 
 TEST(EndToEnd, Mp3AndWavBatchConvertsWithTheRealModules)
 {
@@ -47,14 +31,7 @@ TEST(EndToEnd, Mp3AndWavBatchConvertsWithTheRealModules)
     if (wav) vqtest::CopyInto(mods + "\\in_linear.dll", modCopy);
 
     std::string log = tmp + "\\e2e.log";
-    int level = 15;
-    static IVqProModule *inputs[32], *encoders[32], *captures[32], *dsps[32];
-    EXPECT_EQ((mp3 ? 1 : 0) + (wav ? 1 : 0), LoadModules(modCopy.c_str(), KindInput, inputs, log.c_str(), &level));
-    ASSERT_EQ(1, LoadModules(modCopy.c_str(), KindEncoder, encoders, log.c_str(), &level));
     std::string out = data + "\\out";
-    ASSERT_TRUE(SetText(encoders[0], 0, out));
-    ASSERT_TRUE(SetText(encoders[0], 1, "%f.wav"));
-
     struct Source {
         const char* name;
         int channels, rate;
@@ -62,30 +39,14 @@ TEST(EndToEnd, Mp3AndWavBatchConvertsWithTheRealModules)
     std::vector<Source> sources;
     if (mp3) sources.push_back({"song_mp3.mp3", 2, 44100});
     if (wav) sources.push_back({"voice_wav.wav", 1, 22050});
-    SortedFileRows rows;
-    for (auto& s : sources) {
-        std::string path = vqtest::CopyInto(data + "\\src\\" + s.name, src);
-        ASSERT_TRUE(rows.Add(path.c_str()));
-    }
-    NullProgressSink sink;
-    Actions actions;
-    std::atomic<int> stop{0}, pause{0};
-    EngineContext ctx;
-    EngineContextInit(&ctx);
-    ctx.modules = {inputs, encoders, captures, dsps};
-    ctx.encoderIndex = 0;
-    ctx.files = &rows;
-    ctx.sink = &sink;
-    ctx.actions = &actions;
-    ctx.stopFlag = &stop;
-    ctx.pauseFlag = &pause;
-    ctx.logFile = log.c_str();
-    ctx.logLevel = &level;
-    EXPECT_EQ(0, ProccessFiles(&ctx));
-    UnloadModules(inputs);
-    UnloadModules(encoders);
-    EXPECT_EQ(sources.size(), actions.converted.size());
-    EXPECT_TRUE(actions.failed.empty()) << vqtest::ReadText(log);
+    std::vector<std::string> paths;
+    for (auto& s : sources) paths.push_back(vqtest::CopyInto(data + "\\src\\" + s.name, src));
+    vqtest::BatchRun run = vqtest::ConvertFiles(modCopy, paths, out, log);
+    EXPECT_EQ((mp3 ? 1 : 0) + (wav ? 1 : 0), run.inputsLoaded);
+    ASSERT_EQ(1, run.encodersLoaded);
+    EXPECT_EQ(0, run.result);
+    EXPECT_EQ(sources.size(), run.actions.converted.size());
+    EXPECT_TRUE(run.actions.failed.empty()) << vqtest::ReadText(log);
 
     // The Unix side of the data folder, for the check script's manifest.
     std::string unixData = getenv("VQ_E2E_DATA") ? getenv("VQ_E2E_DATA") : "";

@@ -1,5 +1,6 @@
 // Hard limiter: look-ahead peak limiter holding the detected level at the
 // threshold, with a control input that can key the detector.
+#include "ceiling_kernel.h"
 #include "dynamics.h"
 
 namespace {
@@ -32,16 +33,14 @@ DspOpenResult Open(DspInstance* base)
 {
     Dynamics& d = static_cast<CeilingInstance*>(base)->dyn;
     if (!DspApplyAllSettings(base, Apply, LookAhead)) return DspOpenResult::OutOfMemory;
-    DspStartDetector(d, base->format.channels, d.threshold * d.gain);
+    CeilingStart(d, base->format.channels);
     return DspOpenResult::Ok;
 }
 
 void Process(DspInstance* base, const short* x, const short* key, short* y, int frames, const StreamFormat* fmt)
 {
     CeilingInstance* inst = static_cast<CeilingInstance*>(base);
-    const double T = inst->dyn.threshold;
-    DspRunDynamics(inst->dyn, x, key, y, frames, fmt->channels, DspSettingInt(inst, StereoTie) != 0,
-                   [T](double e) { return e > T ? T / e : 1.0; });
+    CeilingProcess(inst->dyn, x, key, y, frames, fmt->channels, DspSettingInt(inst, StereoTie) != 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Normalizer: fixed input gain, every channel's envelope pulled down to a
 // target level, look-ahead attack, 20 ms hold and a 5-second release.
 #include "dynamics.h"
+#include "leveler_kernel.h"
 
 namespace {
 
@@ -26,10 +27,9 @@ void BuildTemplate(SettingRecord* t)
 bool Apply(DspInstance* base, int index)
 {
     if (!DspApplyDynamics(base, index, kKind[index])) return false;
-    if (index == LookAhead) {
-        Dynamics& d = static_cast<LevelerInstance*>(base)->dyn;
-        d.attackCoef = DspTimeCoef(DspSettingDouble(base, LookAhead), DspSampleRate(base));
-    }
+    if (index == LookAhead)
+        LevelerSetAttack(static_cast<LevelerInstance*>(base)->dyn, DspSettingDouble(base, LookAhead),
+                         DspSampleRate(base));
     return true;
 }
 
@@ -37,19 +37,14 @@ DspOpenResult Open(DspInstance* base)
 {
     Dynamics& d = static_cast<LevelerInstance*>(base)->dyn;
     if (!DspApplyAllSettings(base, Apply, LookAhead)) return DspOpenResult::OutOfMemory;
-    d.makeupGain = 1.0;
-    d.holdSamples = (int)(DspSampleRate(base) / 50);
-    d.releaseCoef = exp(-1.0 / (DspSampleRate(base) * 5.0));
-    DspStartDetector(d, base->format.channels, d.gain * d.threshold);
+    LevelerStart(d, DspSampleRate(base), base->format.channels);
     return DspOpenResult::Ok;
 }
 
 void Process(DspInstance* base, const short* x, const short*, short* y, int frames, const StreamFormat* fmt)
 {
     LevelerInstance* inst = static_cast<LevelerInstance*>(base);
-    const double target = inst->dyn.threshold;
-    DspRunDynamics(inst->dyn, x, nullptr, y, frames, fmt->channels, DspSettingInt(inst, StereoTie) != 0,
-                   [target](double e) { return target < e ? target / e : 1.0; });
+    LevelerProcess(inst->dyn, x, y, frames, fmt->channels, DspSettingInt(inst, StereoTie) != 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Expander: below the threshold the level is lowered further by the ratio,
 // down to silence; the signal keys itself.
 #include "dynamics.h"
+#include "lowgate_kernel.h"
 
 namespace {
 
@@ -36,15 +37,7 @@ void BuildTemplate(SettingRecord* t)
 void Process(DspInstance* base, const short* x, const short*, short* y, int frames, const StreamFormat* fmt)
 {
     LowgateInstance* inst = static_cast<LowgateInstance*>(base);
-    const double T = inst->dyn.threshold, invRatio = inst->dyn.invRatio;
-    // The signal always keys itself; an envelope of 0 gives silence, never 0/0.
-    DspRunDynamics(inst->dyn, x, nullptr, y, frames, fmt->channels, DspSettingInt(inst, StereoTie) != 0,
-                   [T, invRatio](double e) {
-                       if (e >= T) return 1.0;
-                       if (e <= 0.0) return 0.0;
-                       double level = T - (T - e) / invRatio;
-                       return level < 0.0 ? 0.0 : level / e;
-                   });
+    LowgateProcess(inst->dyn, x, y, frames, fmt->channels, DspSettingInt(inst, StereoTie) != 0);
 }
 
 }  // namespace

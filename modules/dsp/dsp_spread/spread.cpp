@@ -1,6 +1,7 @@
 // Stereo enhancer: scales the side signal by 1 + width and keeps the mid.
 // Only 16-bit stereo blocks are processed; everything else passes through.
 #include "dsp_skeleton.h"
+#include "spread_kernel.h"
 
 namespace {
 
@@ -26,14 +27,7 @@ bool Accepts(const DspInstance*, const StreamFormat* fmt) { return fmt->channels
 void Process(DspInstance* inst, const short* x, const short*, short* y, int frames, const StreamFormat*)
 {
     // Read once per block under the instance lock, so it is never seen half-written.
-    const double w = DspSettingDouble(inst, Width);
-    for (int t = 0; t < frames; ++t, x += 2, y += 2) {
-        int L = x[0], R = x[1];
-        double mid = (L + R) * 0.5;
-        double d = (L - mid) * w;
-        y[0] = DspOutputSample(L + d);
-        y[1] = DspOutputSample(R - d);
-    }
+    SpreadProcess(x, y, frames, DspSettingDouble(inst, Width));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Compressor/limiter: feed-forward peak compressor with look-ahead and a
 // control input that can key the detector (side chain).
 #include "dynamics.h"
+#include "squeeze_kernel.h"
 
 namespace {
 
@@ -24,9 +25,7 @@ void BuildTemplate(SettingRecord* t)
 void Process(DspInstance* base, const short* x, const short* key, short* y, int frames, const StreamFormat* fmt)
 {
     SqueezeInstance* inst = static_cast<SqueezeInstance*>(base);
-    const double T = inst->dyn.threshold, invRatio = inst->dyn.invRatio;
-    DspRunDynamics(inst->dyn, x, key, y, frames, fmt->channels, DspSettingInt(inst, StereoTie) != 0,
-                   [T, invRatio](double e) { return e > T ? (T + (e - T) * invRatio) / e : 1.0; });
+    SqueezeProcess(inst->dyn, x, key, y, frames, fmt->channels, DspSettingInt(inst, StereoTie) != 0);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <math.h>
 #include <string.h>
 
-#include "dsp_skeleton.h"
+#include "dsp_kernel.h"
 
 double* BuildHammingWindow(int n)
 {

@@ -5,7 +5,7 @@
 enum { BandMaxOrder = 64, BandMaxTaps = BandMaxOrder + 1 };
 
 // w[i] = 0.54 - 0.46 cos(2 pi i / (n - 1)) with the constants in single precision.
-// Returns a new array from the process heap (DspFree), or NULL.
+// Returns a new array (DspAlloc; freed with DspFree), or NULL.
 double* BuildHammingWindow(int n);
 
 // Writes order + 1 coefficients of the band (f1, f2) (units of the Nyquist

@@ -1,11 +1,10 @@
 // Five-band compressor: each channel is split into five bands by FIR filters,
 // each band is compressed by its own detector (keyed by the full-band input),
 // and the bands are summed through one makeup gain.
-#include <emmintrin.h>
 #include <stdio.h>
 
-#include "band_split.h"
 #include "dynamics.h"
+#include "tiers_kernel.h"
 
 namespace {
 
@@ -21,29 +20,11 @@ enum {
     BandTie = 35,
     FilterOrder = 40,
     SettingCount = 41,
-    Bands = 5,
-    DelayLength = 2 * BandMaxOrder + 1,
+    Bands = TiersBands,
 };
 
-struct Band {
-    double taps[BandMaxTaps];
-    double gain, threshold, invRatio;
-    double envelope[DspMaxChannels];
-    double attackCoef, releaseCoef;
-    int holdSamples, holdCounter;
-};
-
-// Every band filters the same input with the same ring position, so one
-// mirrored delay line per channel serves all five: delay[p + m][j] holds the
-// sample of m frames ago. The band taps are kept folded around their centre
-// (h[m] applies to d[m] + d[P - m]) and doubled for two-channel vectors.
 struct TiersInstance : DspInstance {
-    double makeupGain;
-    Band band[Bands];
-    int order;  // P, the number of past samples each band convolves
-    int ringPos;
-    double delay[DelayLength][DspMaxChannels];
-    double folded[BandMaxOrder / 2 + 1][Bands][2];
+    TiersKernel k;
 };
 
 void BuildTemplate(SettingRecord* t)
@@ -76,41 +57,21 @@ void BuildTemplate(SettingRecord* t)
                     "", 2, spin, 4, 64, 48);
 }
 
-void Fold(TiersInstance* inst)
+void Crossovers(const TiersInstance* inst, double hz[4])
 {
-    const int P = inst->order;
-    for (int m = 0; m <= P / 2; ++m)
-        for (int b = 0; b < Bands; ++b) {
-            double h = inst->band[b].taps[m];
-            // The centre of an even order is the only tap applied to one sample.
-            inst->folded[m][b][0] = inst->folded[m][b][1] = h;
-        }
-}
-
-// Designs the taps of the given bands with the current order and crossovers;
-// nothing changes when a design fails.
-bool Design(TiersInstance* inst, int firstBand, int lastBand)
-{
-    const double nyquist = DspSampleRate(inst) * 0.5;
-    double edge[6];
-    edge[0] = 0.0;
-    for (int k = 0; k < 4; ++k) edge[k + 1] = DspSettingDouble(inst, Crossover + k) / nyquist;
-    edge[5] = 1.0;
-    double taps[Bands][BandMaxTaps];
-    for (int b = firstBand; b <= lastBand; ++b)
-        if (!DesignBandPass(inst->order, taps[b], edge[b], edge[b + 1])) return false;
-    for (int b = firstBand; b <= lastBand; ++b) memcpy(inst->band[b].taps, taps[b], sizeof taps[b]);
-    Fold(inst);
-    return true;
+    for (int i = 0; i < 4; ++i) hz[i] = DspSettingDouble(inst, Crossover + i);
 }
 
 bool Apply(DspInstance* base, int index)
 {
     TiersInstance* inst = static_cast<TiersInstance*>(base);
+    const unsigned rate = DspSampleRate(inst);
+    double hz[4];
+    Crossovers(inst, hz);
     double v = DspSettingDouble(inst, index);
-    if (index < Makeup) return Design(inst, index, index + 1);
+    if (index < Makeup) return TiersDesign(inst->k, hz, rate, index, index + 1);
     if (index == Makeup) {
-        inst->makeupGain = DspDbToGain(v);
+        inst->k.makeupGain = DspDbToGain(v);
         return true;
     }
     if (index == FilterOrder) {
@@ -119,40 +80,26 @@ bool Apply(DspInstance* base, int index)
             ++P;
             SettingStore<int32_t>(inst->settings[FilterOrder].currentValue, P);
         }
-        int old = inst->order;
-        inst->order = P;
-        if (!Design(inst, 0, Bands - 1)) {
-            inst->order = old;
-            return false;
-        }
-        memset(inst->delay, 0, sizeof inst->delay);
-        return true;
+        return TiersSetOrder(inst->k, P, hz, rate);
     }
-    if (index >= BandTie) return true;
-    Band& band = inst->band[(index - BandGain) % Bands];
-    switch ((index - BandGain) / Bands) {
-    case 0: band.gain = DspDbToGain(v); break;
-    case 1: band.threshold = DspDbToGain(v); break;
-    case 2: band.invRatio = 1.0 / v; break;
-    case 3: band.attackCoef = DspTimeCoef(v, DspSampleRate(inst)); break;
-    case 4: band.holdSamples = DspHoldSamples(v, DspSampleRate(inst)); break;
-    case 5: band.releaseCoef = DspTimeCoef(v, DspSampleRate(inst)); break;
-    }
+    // Groups of five from the band gains on: gain, threshold, ratio, attack,
+    // hold and release, in the order of the dynamics kinds.
+    if (index < BandTie) TiersSetBand(inst->k, (index - BandGain) % Bands, (index - BandGain) / Bands, v, rate);
     return true;
 }
 
 DspOpenResult Open(DspInstance* base)
 {
     TiersInstance* inst = static_cast<TiersInstance*>(base);
-    inst->makeupGain = DspDbToGain(DspSettingDouble(inst, Makeup));
-    inst->order = DspSettingInt(inst, FilterOrder);  // an odd order from the store is used as it is
-    if (!Design(inst, 0, Bands - 1)) return DspOpenResult::OutOfMemory;
-    for (int b = 0; b < Bands; ++b) {
+    double hz[4];
+    Crossovers(inst, hz);
+    inst->k.makeupGain = DspDbToGain(DspSettingDouble(inst, Makeup));
+    // An odd order from the store is used as it is.
+    if (!TiersSetOrder(inst->k, DspSettingInt(inst, FilterOrder), hz, DspSampleRate(inst)))
+        return DspOpenResult::OutOfMemory;
+    for (int b = 0; b < Bands; ++b)
         for (int group = 0; group < 6; ++group) Apply(inst, BandGain + group * Bands + b);
-        Band& band = inst->band[b];
-        for (int j = 0; j < inst->format.channels; ++j) band.envelope[j] = band.threshold * band.gain;
-        band.holdCounter = band.holdSamples;
-    }
+    TiersStart(inst->k, inst->format.channels);
     inst->active = true;
     return DspOpenResult::Ok;
 }
@@ -160,76 +107,9 @@ DspOpenResult Open(DspInstance* base)
 void Process(DspInstance* base, const short* x, const short*, short* y, int frames, const StreamFormat* fmt)
 {
     TiersInstance* inst = static_cast<TiersInstance*>(base);
-    const int n = fmt->channels;
-    const int P = inst->order;
-    const int pairs = (P - 1) / 2;  // m = 1..pairs pair with P - m
-    const bool centre = P % 2 == 0;
     bool tie[Bands];
-    double uScale[Bands], outScale[Bands];
-    for (int b = 0; b < Bands; ++b) {
-        tie[b] = DspSettingInt(inst, BandTie + b) != 0;
-        uScale[b] = inst->band[b].gain / 32768.0;
-        outScale[b] = inst->band[b].gain;
-    }
-    double out[Bands][DspMaxChannels];
-    int p = inst->ringPos;
-    for (int t = 0; t < frames; ++t, x += n, y += n) {
-        for (int j = 0; j < n; ++j) inst->delay[p][j] = inst->delay[p + P][j] = x[j];
-        for (int c = 0; c < n; c += 2) {
-            const double* d = &inst->delay[p][c];
-            const int stride = DspMaxChannels;
-            __m128d s = _mm_loadu_pd(d);
-            __m128d a0 = _mm_mul_pd(s, _mm_loadu_pd(inst->folded[0][0]));
-            __m128d a1 = _mm_mul_pd(s, _mm_loadu_pd(inst->folded[0][1]));
-            __m128d a2 = _mm_mul_pd(s, _mm_loadu_pd(inst->folded[0][2]));
-            __m128d a3 = _mm_mul_pd(s, _mm_loadu_pd(inst->folded[0][3]));
-            __m128d a4 = _mm_mul_pd(s, _mm_loadu_pd(inst->folded[0][4]));
-            for (int m = 1; m <= pairs; ++m) {
-                s = _mm_add_pd(_mm_loadu_pd(d + m * stride), _mm_loadu_pd(d + (P - m) * stride));
-                const double* h = inst->folded[m][0];
-                a0 = _mm_add_pd(a0, _mm_mul_pd(s, _mm_loadu_pd(h)));
-                a1 = _mm_add_pd(a1, _mm_mul_pd(s, _mm_loadu_pd(h + 2)));
-                a2 = _mm_add_pd(a2, _mm_mul_pd(s, _mm_loadu_pd(h + 4)));
-                a3 = _mm_add_pd(a3, _mm_mul_pd(s, _mm_loadu_pd(h + 6)));
-                a4 = _mm_add_pd(a4, _mm_mul_pd(s, _mm_loadu_pd(h + 8)));
-            }
-            if (centre) {
-                s = _mm_loadu_pd(d + (P / 2) * stride);
-                const double* h = inst->folded[P / 2][0];
-                a0 = _mm_add_pd(a0, _mm_mul_pd(s, _mm_loadu_pd(h)));
-                a1 = _mm_add_pd(a1, _mm_mul_pd(s, _mm_loadu_pd(h + 2)));
-                a2 = _mm_add_pd(a2, _mm_mul_pd(s, _mm_loadu_pd(h + 4)));
-                a3 = _mm_add_pd(a3, _mm_mul_pd(s, _mm_loadu_pd(h + 6)));
-                a4 = _mm_add_pd(a4, _mm_mul_pd(s, _mm_loadu_pd(h + 8)));
-            }
-            _mm_storeu_pd(&out[0][c], a0);
-            _mm_storeu_pd(&out[1][c], a1);
-            _mm_storeu_pd(&out[2][c], a2);
-            _mm_storeu_pd(&out[3][c], a3);
-            _mm_storeu_pd(&out[4][c], a4);
-        }
-        for (int b = Bands - 1; b >= 0; --b) {
-            Band& band = inst->band[b];
-            for (int j = n - 1; j >= 0; --j) {
-                int v = x[j];
-                DspEnvelopeStep(band.envelope[j], (v < 0 ? -v : v) * uScale[b], band.attackCoef,
-                                band.releaseCoef, band.holdCounter, band.holdSamples);
-            }
-            if (tie[b]) DspTieEnvelopes(band.envelope, n);
-        }
-        for (int j = n - 1; j >= 0; --j) {
-            double sum = 0.0;
-            for (int b = Bands - 1; b >= 0; --b) {
-                const Band& band = inst->band[b];
-                double e = band.envelope[j], T = band.threshold;
-                double g = e > T ? (T + (e - T) * band.invRatio) / e : 1.0;
-                sum += g * out[b][j] * outScale[b];
-            }
-            y[j] = DspOutputSample(inst->makeupGain * sum);
-        }
-        p = p == 0 ? P - 1 : p - 1;
-    }
-    inst->ringPos = p;
+    for (int b = 0; b < Bands; ++b) tie[b] = DspSettingInt(inst, BandTie + b) != 0;
+    TiersProcess(inst->k, x, y, frames, fmt->channels, tie);
 }
 
 }  // namespace

@@ -178,13 +178,6 @@ int __cdecl QuerySetting(SettingRecord* out, int index, void*)
     return 1;
 }
 
-void* __cdecl GetSubModule(SettingRecord*, IVqProModule** outModule, char outSection[256], void*)
-{
-    if (outModule) *outModule = nullptr;
-    if (outSection) outSection[0] = 0;
-    return nullptr;
-}
-
 int __cdecl Configure(HWND, const char*, void*) { return -1; }
 
 // The pin names are copied bounded at 4 characters (no size is passed).
@@ -315,7 +308,7 @@ extern "C" IVqProModule* __cdecl GetModuleInterface()
     h.GetSetting = GetSetting;
     h.SetSetting = SetSetting;
     h.QuerySetting = QuerySetting;
-    h.GetSubModule = GetSubModule;
+    h.GetSubModule = VqNoSubModule;
     h.Configure = Configure;
     g_record.dsp.GetInputPinName = GetInputPinName;
     g_record.dsp.GetOutputPinName = GetOutputPinName;

@@ -5,15 +5,13 @@
 // identity, its settings and its effect.
 #pragma once
 #include <windows.h>
-#include <math.h>
-#include <stdint.h>
-#include <string.h>
 #include <initializer_list>
+#include "dsp_kernel.h"
 #include "setting_record.h"
 #include "vq_module.h"
 #include "vq_types.h"
 
-enum { DspMaxChannels = 8, DspSlotCount = 256, DspMaxSettings = 41 };
+enum { DspSlotCount = 256, DspMaxSettings = 41 };
 
 // Head of every instance block; each plug-in derives its own instance from it.
 // The block comes zero-filled from the process heap.
@@ -69,21 +67,6 @@ extern const DspModuleDesc g_dspModule;
 // The plug-in's only export: its record, filled on first use.
 extern "C" IVqProModule* __cdecl GetModuleInterface();
 
-// Output sample rule: clamp to [-32767, 32767], round to a multiple of 1/65536,
-// then take the largest integer not above it. NaN gives 0.
-inline short DspOutputSample(double y)
-{
-    if (!(y == y)) return 0;
-    if (y > 32767.0) y = 32767.0;
-    if (y < -32767.0) y = -32767.0;
-    double t = y + 103079215104.0;
-    int32_t low;
-    memcpy(&low, &t, sizeof low);
-    return static_cast<short>(low >> 16);
-}
-
-inline double DspDbToGain(double db) { return pow(10.0, db / 20.0); }
-
 inline unsigned DspSampleRate(const DspInstance* inst) { return (unsigned)inst->format.sampleRate; }
 
 inline double DspSettingDouble(const DspInstance* inst, int index)
@@ -103,7 +86,3 @@ void DspMakeIntRange(SettingRecord& r, const char* name, const char* description
                      int32_t defaultValue);
 // An Int32 check box limited to 0 and 1, labelled "Disabled\tEnabled".
 void DspMakeSwitch(SettingRecord& r, const char* name, const char* description, int32_t defaultValue);
-
-// Process heap helpers (zero-filled).
-void* DspAlloc(size_t bytes);
-void DspFree(void* p);

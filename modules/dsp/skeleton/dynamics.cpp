@@ -2,27 +2,6 @@
 
 #include <stdio.h>
 
-bool DspSetLookAhead(Dynamics& d, int frames, int channels)
-{
-    short* ring = nullptr;
-    if (frames >= 1) {
-        ring = static_cast<short*>(DspAlloc(sizeof(short) * 2 * (size_t)frames * channels));
-        if (!ring) return false;
-    }
-    DspFree(d.delayRing);
-    d.delayRing = ring;
-    d.lookAheadFrames = frames >= 1 ? frames : 0;
-    d.ringPos = 0;
-    return true;
-}
-
-void DspFreeLookAhead(Dynamics& d)
-{
-    DspFree(d.delayRing);
-    d.delayRing = nullptr;
-    d.lookAheadFrames = 0;
-}
-
 using namespace FullDynamics;
 
 namespace {
@@ -87,20 +66,9 @@ bool DspApplyDynamics(DspInstance* base, int index, int kind)
 {
     DynamicsInstance* inst = static_cast<DynamicsInstance*>(base);
     Dynamics& d = inst->dyn;
-    double v = DspSettingDouble(inst, index);
-    switch (kind) {
-    case Gain: d.gain = DspDbToGain(v); break;
-    case Threshold: d.threshold = DspDbToGain(v); break;
-    case Ratio: d.invRatio = 1.0 / v; break;
-    case Attack: d.attackCoef = DspTimeCoef(v, DspSampleRate(inst)); break;
-    case Hold: d.holdSamples = DspHoldSamples(v, DspSampleRate(inst)); break;
-    case Release: d.releaseCoef = DspTimeCoef(v, DspSampleRate(inst)); break;
-    case Makeup: d.makeupGain = DspDbToGain(v); break;
-    case LookAhead:
-        if (!DspSetLookAhead(d, DspLookAheadFrames(DspSampleRate(inst), v), inst->format.channels)) return false;
-        inst->active = d.lookAheadFrames >= 1;
-        break;
-    }
+    if (!DspSetDynamics(d, kind, DspSettingDouble(inst, index), DspSampleRate(inst), inst->format.channels))
+        return false;
+    if (kind == LookAhead) inst->active = d.lookAheadFrames >= 1;
     return true;
 }
 
@@ -112,12 +80,6 @@ bool DspApplyAllSettings(DspInstance* inst, bool (*apply)(DspInstance*, int), in
     return true;
 }
 
-void DspStartDetector(Dynamics& d, int channels, double level)
-{
-    for (int j = 0; j < channels; ++j) d.envelope[j] = level;
-    d.holdCounter = d.holdSamples;
-}
-
 void DspReleaseDynamics(DspInstance* base) { DspFreeLookAhead(static_cast<DynamicsInstance*>(base)->dyn); }
 
 bool FullDynamicsApply(DspInstance* base, int index) { return DspApplyDynamics(base, index, index); }
@@ -126,6 +88,6 @@ DspOpenResult FullDynamicsOpen(DspInstance* base)
 {
     Dynamics& d = static_cast<DynamicsInstance*>(base)->dyn;
     if (!DspApplyAllSettings(base, FullDynamicsApply, LookAhead)) return DspOpenResult::OutOfMemory;
-    DspStartDetector(d, base->format.channels, d.threshold);
+    DspStartAtThreshold(d, base->format.channels);
     return DspOpenResult::Ok;
 }

@@ -1,96 +1,8 @@
-// The dynamics detector shared by the compressor/limiter, hard limiter,
-// expander, normalizer and (per band) the five-band compressor: a peak
-// envelope follower with attack, one hold countdown per instance and release,
-// an optional stereo tie, and a look-ahead delay of the signal.
+// Plug-in side of the dynamics effects: their setting records and the apply,
+// open and release steps that feed the detector kernel (dynamics_kernel.h).
 #pragma once
 #include "dsp_skeleton.h"
-
-struct Dynamics {
-    double envelope[DspMaxChannels];  // 1.0 = full scale after the input gain
-    double gain;        // input gain (linear)
-    double makeupGain;  // output gain (linear)
-    double threshold;   // linear level the gain law works around
-    double invRatio;
-    double attackCoef, releaseCoef;
-    int holdSamples, holdCounter;
-    int lookAheadFrames;  // L; the output is the signal delayed by L - 1 frames
-    int ringPos;
-    short* delayRing;     // 2 x L frames, frame p + L mirrors frame p
-};
-
-// Envelopes this small are flushed to 0 so silence never runs on denormals.
-const double kEnvelopeFloor = 1e-30;
-
-inline int DspLookAheadFrames(unsigned rate, double ms) { return (int)(rate * ms / 1000.0); }
-inline double DspTimeCoef(double ms, unsigned rate) { return exp(-1.0 / ((ms / 1000.0) * rate)); }
-inline int DspHoldSamples(double ms, unsigned rate) { return (int)ceil((ms / 1000.0) * rate); }
-
-// One detector step for one channel sample of level u.
-inline void DspEnvelopeStep(double& env, double u, double attackCoef, double releaseCoef, int& holdCounter,
-                            int holdSamples)
-{
-    if (u > env) {
-        env = attackCoef * env + (1.0 - attackCoef) * u;
-        holdCounter = holdSamples;
-    } else if (holdCounter > 0) {
-        --holdCounter;
-    } else {
-        env = releaseCoef * env + (1.0 - releaseCoef) * u;
-    }
-    if (env < kEnvelopeFloor) env = 0.0;
-}
-
-// Every envelope set to the largest of 0 and all of them.
-inline void DspTieEnvelopes(double* env, int channels)
-{
-    double m = 0.0;
-    for (int j = 0; j < channels; ++j)
-        if (env[j] > m) m = env[j];
-    for (int j = 0; j < channels; ++j) env[j] = m;
-}
-
-// Replaces the delay line with one of L frames (silence, ringPos 0). L below 1
-// leaves no delay line (the caller passes audio through). Returns false, with
-// the old line kept, when memory is short.
-bool DspSetLookAhead(Dynamics& d, int frames, int channels);
-void DspFreeLookAhead(Dynamics& d);
-
-// Runs the detector and the look-ahead delay over whole frames; law(envelope)
-// gives the gain for one channel. key is the detector input (the signal when NULL).
-template <typename Law>
-void DspRunDynamics(Dynamics& d, const short* x, const short* key, short* y, int frames, int n, bool tie,
-                    Law law)
-{
-    if (!key) key = x;
-    const int L = d.lookAheadFrames;
-    short* ring = d.delayRing;
-    const double gainIn = d.gain / 32768.0;
-    const double outScale = d.gain * d.makeupGain;
-    int p = d.ringPos;
-    for (int t = 0; t < frames; ++t, x += n, key += n, y += n) {
-        short* now = ring + p * n;
-        short* mirror = ring + (p + L) * n;
-        for (int j = n - 1; j >= 0; --j) {
-            now[j] = mirror[j] = x[j];
-            int k = key[j];
-            double u = (k < 0 ? -k : k) * gainIn;
-            DspEnvelopeStep(d.envelope[j], u, d.attackCoef, d.releaseCoef, d.holdCounter, d.holdSamples);
-        }
-        if (tie) DspTieEnvelopes(d.envelope, n);
-        const short* delayed = ring + (p + 1) * n;
-        for (int j = n - 1; j >= 0; --j) y[j] = DspOutputSample(law(d.envelope[j]) * delayed[j] * outScale);
-        if (++p == L) p = 0;
-    }
-    d.ringPos = p;
-}
-
-// Settings layout and setup shared by the compressor/limiter and the expander:
-// they differ only in their texts, ranges and gain law. The layout holds every
-// kind of dynamics setting once, so its names also give the kind of a setting
-// in the other dynamics plug-ins.
-namespace FullDynamics {
-enum { Gain, Threshold, Ratio, Attack, Hold, Release, Makeup, StereoTie, LookAhead, SettingCount };
-}
+#include "dynamics_kernel.h"
 
 // Template record of a dynamics setting of the given kind (not StereoTie): a
 // slider with the kind's name, unit and help text, which is worded for a
@@ -109,13 +21,11 @@ struct DynamicsInstance : DspInstance {
 // Recomputes what depends on setting `index`, a dynamics setting of the given
 // kind; false when the look-ahead ring cannot be reallocated.
 bool DspApplyDynamics(DspInstance* base, int index, int kind);
-// Open steps: every setting through `apply`, the look-ahead first (false when
-// its ring cannot be had, with nothing else applied)...
+// Open step: every setting through `apply`, the look-ahead first (false when
+// its ring cannot be had, with nothing else applied).
 bool DspApplyAllSettings(DspInstance* inst, bool (*apply)(DspInstance*, int), int lookAhead);
-// ...then each channel's envelope started at `level`, with the hold countdown full.
-void DspStartDetector(Dynamics& d, int channels, double level);
 void DspReleaseDynamics(DspInstance* base);
 
-// Apply and open steps of the full layout.
+// Apply and open steps of the full layout (the detector starts at the threshold).
 bool FullDynamicsApply(DspInstance* base, int index);
 DspOpenResult FullDynamicsOpen(DspInstance* base);

@@ -37,7 +37,8 @@ const Effect kEffects[] = {
      "mcompand \"0.01,1 -90,-90,-18,-17.5 18\" 156 \"0.007,0.9 -90,-90,-21,-20.5 18\" 625 "
      "\"0.005,0.8 -90,-90,-21,-20.5 18\" 2500 \"0.003,0.7 -90,-90,-21,-20.5 18\" 10000 "
      "\"0.002,0.6 -90,-90,-18,-17.5 18\""},
-    {"dsp_leveler.dll", "normalizer", "compand 0.005,5 -90,-72,-21,-3,0,-3 0 -90 0.005"},
+    // 5 ms exactly (220.5 frames) makes sox stop at once with status 0; 4.99 ms is our 220 frames.
+    {"dsp_leveler.dll", "normalizer", "compand 0.005,5 -90,-72,-21,-3,0,-3 0 -90 0.00499"},
     {"dsp_voxcut.dll", "karaoke", "bandreject 800 0.1q"},
     {"dsp_spread.dll", "enhancer", "remix 1v1.5,2v-0.5 1v-0.5,2v1.5"},
 };

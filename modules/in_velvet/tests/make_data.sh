@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Test files for the WMA input module, made with sox, ffmpeg and python:
+# WMA files with tags (and ffmpeg's own decode of one, as 16-bit PCM to
+# compare ours with), damaged headers, and a WAV the stand-in reader plays.
+set -euo pipefail
+out=$1
+rm -rf "$out"
+mkdir -p "$out/bad"
+cd "$out"
+
+# Three seconds of two rising tones: no period repeats, so the offset between
+# two decodes of it can be found without doubt.
+sox -n -r 44100 -c 2 -b 16 sweep.wav synth 3 sine 200-3000 sine 300-4000 vol 0.5
+ffmpeg -v error -y -i sweep.wav -c:a wmav2 -b:a 128k \
+    -metadata title="Sweep Title" -metadata artist="Sweep Artist" -metadata album="Sweep Album" \
+    -metadata genre="Test Genre" -metadata WM/Year=2004 -metadata comment="A comment" \
+    -metadata copyright="(c) Nobody" -metadata WM/PromotionURL=http://example.org/x \
+    -metadata WM/Track=4 -metadata PlayCount=7 -metadata MixLevel=0.10 -metadata BPM=128.456 \
+    -metadata "CurveEnd.Curve=2,5" tagged.wma
+ffmpeg -v error -y -i tagged.wma -f s16le -acodec pcm_s16le tagged.raw
+ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 tagged.wma > tagged.duration
+# No tags at all (ffmpeg still writes its own encoder name).
+ffmpeg -v error -y -i sweep.wav -t 1 -c:a wmav2 -b:a 64k "Artist - Song.wma"
+# What the stand-in reader plays: one second, 16-bit stereo; and four seconds,
+# more than its ring holds.
+sox -n -r 44100 -c 2 -b 16 play.wav synth 1 sine 440 sine 550 vol 0.5
+sox -n -r 44100 -c 2 -b 16 long.wav synth 4 sine 300-900 sine 500 vol 0.5
+
+python3 - <<'PY'
+import struct
+
+good = open('tagged.wma', 'rb').read()
+GUIDS = {
+    'content': bytes.fromhex('3326b2758e66cf11a6d900aa0062ce6c'),
+    'extended': bytes.fromhex('40a4d0d207e3d21197f000a0c95ea850'),
+}
+
+def objects(d):
+    """(offset, guid, size) of the header's children."""
+    size = struct.unpack('<Q', d[16:24])[0]
+    at, out = 30, []
+    while at + 24 <= size:
+        n = struct.unpack('<Q', d[at + 16:at + 24])[0]
+        out.append((at, d[at:at + 16], n))
+        at += n
+    return out, size
+
+kids, header_size = objects(good)
+first = kids[0][0]
+
+def with_size(at, value):
+    b = bytearray(good)
+    b[at + 16:at + 24] = struct.pack('<Q', value)
+    return bytes(b)
+
+bad = {
+    'empty.wma': b'',
+    'truncated.wma': good[:header_size // 2],
+    'size0.wma': with_size(first, 0),
+    'pastend.wma': with_size(first, header_size * 4),
+    'renamed.wma': open('play.wav', 'rb').read(),
+}
+# The header object claiming more bytes than the file holds.
+b = bytearray(good)
+b[16:24] = struct.pack('<Q', len(good) + 1000)
+bad['header_past_file.wma'] = bytes(b)
+for name, blob in bad.items():
+    open('bad/' + name, 'wb').write(blob)
+
+# A content description whose title has an odd byte count: its last byte is
+# dropped, the rest reads. The object is rebuilt in place of the old one.
+title = 'Odd Title'.encode('utf-16le') + b'\0\0'
+odd_title = title[:-2] + b'X'          # 9 characters and one stray byte, no terminator
+author = 'Odd Author'.encode('utf-16le') + b'\0\0'
+body = struct.pack('<5H', len(odd_title), len(author), 0, 0, 0) + odd_title + author
+content = GUIDS['content'] + struct.pack('<Q', 24 + len(body)) + body
+at = next(o for o, g, n in kids if g == GUIDS['content'])
+old = next(n for o, g, n in kids if g == GUIDS['content'])
+d = bytearray(good[:at] + content + good[at + old:])
+d[16:24] = struct.pack('<Q', header_size - old + len(content))
+# The data object's own offsets are relative to itself, so only the header size changes.
+open('oddtitle.wma', 'wb').write(bytes(d))
+open('oddtitle.expect', 'w').write(odd_title[:len(odd_title) // 2 * 2].decode('utf-16le') + '\n')
+
+def replace_object(guid, body):
+    at = next(o for o, g, n in kids if g == guid)
+    old = next(n for o, g, n in kids if g == guid)
+    obj = guid + struct.pack('<Q', 24 + len(body)) + body
+    d = bytearray(good[:at] + obj + good[at + old:])
+    d[16:24] = struct.pack('<Q', header_size - old + len(obj))
+    return bytes(d)
+
+# Extended content of every stored type: 0 text, 1 bytes, 2 boolean, 3 32-bit,
+# 4 64-bit, 5 16-bit, and a type no one knows (9), which is left out.
+def descriptor(name, kind, value):
+    n = (name + '\0').encode('utf-16le')
+    return struct.pack('<H', len(n)) + n + struct.pack('<HH', kind, len(value)) + value
+items = [
+    descriptor('MixLevel', 0, '0,5\0'.encode('utf-16le')),
+    descriptor('Blob', 1, bytes([1, 2, 3])),
+    descriptor('Flag', 2, struct.pack('<I', 1)),
+    descriptor('PlayCount', 3, struct.pack('<I', 7)),
+    descriptor('Big', 4, struct.pack('<Q', 1 << 40)),
+    descriptor('Small', 5, struct.pack('<H', 9)),
+    descriptor('Odd', 9, b'xyz'),
+]
+open('typed.wma', 'wb').write(replace_object(GUIDS['extended'], struct.pack('<H', len(items)) + b''.join(items)))
+PY

@@ -1,0 +1,47 @@
+// The Windows Media Format interfaces the module uses, and the seam through
+// which it creates readers and metadata editors: the platform's by default,
+// a stand-in in tests.
+#pragma once
+#include <windows.h>
+#include <mmreg.h>
+#include <wmsdkidl.h>
+
+// Result codes of the runtime that the module and its own header reader use.
+constexpr HRESULT kAsfNotFound = (HRESULT)0xC00D07F0;       // attribute not found
+constexpr HRESULT kAsfBufferTooSmall = (HRESULT)0xC00D07D2;  // value buffer too small
+constexpr HRESULT kOpenPending = (HRESULT)0xC00D0033;        // open reported once more
+
+struct WmRuntime {
+    HRESULT (*CreateReader)(IWMReader** out);
+    HRESULT (*CreateEditor)(IWMMetadataEditor** out);
+    // Whether CreateEditor gives the platform's own editor. Where it does not,
+    // the platform's reader finds no tags either, and the module reads the
+    // tags of an open stream from the file's header itself.
+    bool (*PlatformEditorAvailable)(void);
+};
+
+// The runtime in use: the platform's unless a test installed its own.
+const WmRuntime* ActiveWmRuntime();
+// Tests install a stand-in; NULL restores the platform's runtime.
+void SetWmRuntime(const WmRuntime* runtime);
+
+// Our own metadata editor over the attributes of an ASF file's header (file
+// properties, content description, extended content description). It reads
+// only: SetAttribute answers E_NOTIMPL.
+HRESULT CreateAsfHeaderEditor(IWMMetadataEditor** out);
+
+// Keeps COM initialised on the calling thread for the life of the object
+// (multithreaded apartment; a thread already in another apartment keeps it).
+class ComScope {
+public:
+    ComScope() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~ComScope()
+    {
+        if (SUCCEEDED(hr_)) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    HRESULT hr_;
+};

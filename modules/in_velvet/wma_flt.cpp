@@ -1,0 +1,449 @@
+// Reader callback and clock: the asynchronous reader delivers only up to the
+// time we grant, and we grant half a second past wherever it is, so it decodes
+// as fast as the ring accepts. The sample callback blocks while the ring is
+// full, which throttles the reader.
+#include "wma_flt.h"
+
+#include <mmsystem.h>
+#include <msacm.h>
+#include <stdint.h>
+#include <string.h>
+
+#include "resource.h"
+#include "ring_buffer.h"
+
+using namespace velvet;
+
+namespace {
+
+const GUID kAudioMajorType = {0x73647561, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+const char kOpenOp[] = "CWmaFlt::Open";
+
+template <typename T> void ReleaseInto(T*& p)
+{
+    if (p) p->Release();
+    p = nullptr;
+}
+
+}  // namespace
+
+CWmaFlt::CWmaFlt(HRESULT* result)
+{
+    m_fifo = RingBuffer_Create(kRingBytes);
+    m_hOpenEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    m_hStartedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    m_hStopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (result) *result = m_fifo && m_hOpenEvent && m_hStartedEvent && m_hStopEvent ? S_OK : E_OUTOFMEMORY;
+}
+
+CWmaFlt::~CWmaFlt()
+{
+    // The reader's threads call back into this object, its events and its
+    // ring until the reader is closed and released: that goes first.
+    Stop();
+    ReleaseInto(m_pReaderAdvanced);
+    ReleaseInto(m_pHeader);
+    ReleaseInto(m_pReader);
+    ReleaseInto(m_pEditor);
+    if (m_hOpenEvent) CloseHandle(m_hOpenEvent);
+    if (m_hStartedEvent) CloseHandle(m_hStartedEvent);
+    if (m_hStopEvent) CloseHandle(m_hStopEvent);
+    if (m_fifo) RingBuffer_Destroy(m_fifo);
+}
+
+// ---- COM part ----------------------------------------------------------------
+
+STDMETHODIMP CWmaFlt::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv) return E_POINTER;
+    if (IsEqualIID(riid, IID_IWMReaderCallback)) {
+        *ppv = static_cast<IWMReaderCallback*>(this);
+        return S_OK;
+    }
+    if (IsEqualIID(riid, IID_IWMReaderCallbackAdvanced)) {
+        *ppv = static_cast<IWMReaderCallbackAdvanced*>(this);
+        return S_OK;
+    }
+    return E_NOINTERFACE;
+}
+
+// The module owns the object: counting references never frees it.
+STDMETHODIMP_(ULONG) CWmaFlt::AddRef() { return (ULONG)InterlockedIncrement(&m_refCount); }
+STDMETHODIMP_(ULONG) CWmaFlt::Release() { return (ULONG)InterlockedDecrement(&m_refCount); }
+
+STDMETHODIMP CWmaFlt::OnStreamSample(WORD, QWORD, QWORD, DWORD, INSSBuffer*, void*) { return S_OK; }
+STDMETHODIMP CWmaFlt::OnStreamSelection(WORD, WORD*, WMT_STREAM_SELECTION*, void*) { return S_OK; }
+STDMETHODIMP CWmaFlt::OnOutputPropsChanged(DWORD, WM_MEDIA_TYPE*, void*) { return S_OK; }
+// The runtime allocates its own sample buffers.
+STDMETHODIMP CWmaFlt::AllocateForStream(WORD, DWORD, INSSBuffer**, void*) { return E_NOTIMPL; }
+STDMETHODIMP CWmaFlt::AllocateForOutput(DWORD, DWORD, INSSBuffer**, void*) { return E_NOTIMPL; }
+
+// ---- opening -----------------------------------------------------------------
+
+HRESULT CWmaFlt::WaitOpened()
+{
+    if (WaitForSingleObject(m_hOpenEvent, kOpenWaitMs) != WAIT_OBJECT_0) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    return m_openResult;
+}
+
+HRESULT CWmaFlt::Open(const char* path, const WAVEFORMATEX* wanted)
+{
+    HRESULT hr = ActiveWmRuntime()->CreateReader(&m_pReader);
+    if (SUCCEEDED(hr) && !m_pReader) hr = E_FAIL;
+    if (FAILED(hr)) {
+        m_pReader = nullptr;
+        Message(IDS_CREATE_READER, kOpenOp, 228, hr);
+        return hr;
+    }
+    WCHAR wide[1024];
+    if (!path || !MultiByteToWideChar(CP_ACP, 0, path, -1, wide, 1024)) {
+        Message(IDS_OPEN_INTERNAL, kOpenOp, 241, (unsigned long)GetLastError());
+        return E_UNEXPECTED;
+    }
+    lstrcpynA(m_path, path, 1024);
+
+    // Where the platform has no metadata editor, its reader is a partial one
+    // whose Open can hang on a damaged header: a file whose header our own
+    // reader cannot make sense of is not handed to it.
+    const WmRuntime* runtime = ActiveWmRuntime();
+    if (runtime->PlatformEditorAvailable && !runtime->PlatformEditorAvailable()) {
+        IWMMetadataEditor* own = nullptr;
+        hr = CreateAsfHeaderEditor(&own);
+        if (SUCCEEDED(hr)) hr = own->Open(wide);
+        if (own) own->Release();
+        if (FAILED(hr)) {
+            Message(IDS_READER_OPEN, kOpenOp, 267, hr);
+            return hr;
+        }
+    }
+
+    hr = m_pReader->Open(wide, this, nullptr);
+    if (SUCCEEDED(hr) || hr == kOpenPending) m_readerOpen = true;
+    if (SUCCEEDED(hr)) hr = WaitOpened();
+    if (hr == kOpenPending) hr = WaitOpened();
+    if (FAILED(hr)) {
+        Message(IDS_READER_OPEN, kOpenOp, 267, hr);
+        return hr;
+    }
+
+    hr = m_pReader->QueryInterface(IID_IWMHeaderInfo, reinterpret_cast<void**>(&m_pHeader));
+    if (FAILED(hr) || !m_pHeader) {
+        m_pHeader = nullptr;
+        if (SUCCEEDED(hr)) hr = E_NOINTERFACE;
+        Message(IDS_QUERY_HEADER, kOpenOp, 282, hr);
+        return hr;
+    }
+    hr = m_pReader->QueryInterface(IID_IWMReaderAdvanced, reinterpret_cast<void**>(&m_pReaderAdvanced));
+    if (FAILED(hr) || !m_pReaderAdvanced) {
+        m_pReaderAdvanced = nullptr;
+        if (SUCCEEDED(hr)) hr = E_NOINTERFACE;
+        Message(IDS_QUERY_ADVANCED, kOpenOp, 298, hr);
+        return hr;
+    }
+    hr = m_pReaderAdvanced->SetUserProvidedClock(TRUE);
+    if (FAILED(hr)) {
+        Message(IDS_USER_CLOCK, kOpenOp, 312, hr);
+        return hr;
+    }
+
+    DWORD outputs = 0;
+    hr = m_pReader->GetOutputCount(&outputs);
+    if (FAILED(hr)) {
+        Message(IDS_OUTPUT_COUNT, kOpenOp, 328, hr);
+        return hr;
+    }
+    if (outputs != 1) Message(IDS_NOT_AUDIO_ONLY, kOpenOp, 340, (int)outputs);
+
+    IWMOutputMediaProps* props = nullptr;
+    hr = m_pReader->GetOutputProps(0, &props);
+    if (FAILED(hr) || !props) {
+        if (SUCCEEDED(hr)) hr = E_UNEXPECTED;
+        Message(IDS_OUTPUT_PROPS, kOpenOp, 356, hr);
+        return hr;
+    }
+    DWORD typeBytes = 0;
+    hr = props->GetMediaType(nullptr, &typeBytes);
+    if (SUCCEEDED(hr) && typeBytes < sizeof(WM_MEDIA_TYPE)) hr = E_UNEXPECTED;
+    if (FAILED(hr)) {
+        props->Release();
+        Message(IDS_MEDIA_TYPE, kOpenOp, 372, hr);
+        return hr;
+    }
+    auto* type = static_cast<WM_MEDIA_TYPE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, typeBytes));
+    hr = type ? props->GetMediaType(type, &typeBytes) : E_OUTOFMEMORY;
+    props->Release();
+    // The head of a wave format (16 bytes) at least must be there.
+    if (SUCCEEDED(hr) && IsEqualGUID(type->majortype, kAudioMajorType) && (!type->pbFormat || type->cbFormat < 16))
+        hr = E_UNEXPECTED;
+    if (FAILED(hr)) {
+        if (type) HeapFree(GetProcessHeap(), 0, type);
+        Message(IDS_MEDIA_TYPE, kOpenOp, 389, hr);
+        return hr;
+    }
+    if (!IsEqualGUID(type->majortype, kAudioMajorType)) {
+        HeapFree(GetProcessHeap(), 0, type);
+        Message(IDS_MAJOR_TYPE, kOpenOp, 405);
+        return E_FAIL;
+    }
+    memset(&m_readerFormat, 0, sizeof m_readerFormat);
+    memcpy(&m_readerFormat, type->pbFormat, type->cbFormat < sizeof m_readerFormat ? type->cbFormat : sizeof m_readerFormat);
+    if (type->cbFormat < sizeof m_readerFormat) m_readerFormat.cbSize = 0;
+    m_outputFormat = wanted ? *wanted : m_readerFormat;
+    HeapFree(GetProcessHeap(), 0, type);
+
+    WORD stream = 0, length = 0;
+    WMT_ATTR_DATATYPE attrType = WMT_TYPE_QWORD;
+    hr = m_pHeader->GetAttributeByName(&stream, L"Duration", &attrType, nullptr, &length);
+    if (FAILED(hr)) {
+        Message(IDS_DURATION, kOpenOp, 462, hr);
+        return hr;
+    }
+    BYTE small[8] = {};
+    BYTE* value = length > sizeof small ? static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, length)) : small;
+    stream = 0;
+    hr = value ? m_pHeader->GetAttributeByName(&stream, L"Duration", &attrType, value, &length) : E_OUTOFMEMORY;
+    if (SUCCEEDED(hr)) {
+        uint64_t duration = 0;
+        memcpy(&duration, value, length < 8 ? length : 8);
+        m_duration = (LONGLONG)duration;
+    }
+    if (value && value != small) HeapFree(GetProcessHeap(), 0, value);
+    if (FAILED(hr)) {
+        Message(IDS_DURATION, kOpenOp, 450, hr);
+        return hr;
+    }
+
+    m_deliverTime = 0;
+    m_position = 0;
+    hr = m_pReader->Start(0, 0, 1.0f, nullptr);
+    if (FAILED(hr)) Message(IDS_START, kOpenOp, 478, hr);
+    return hr;
+}
+
+// ---- callbacks -----------------------------------------------------------------
+
+STDMETHODIMP CWmaFlt::OnStatus(WMT_STATUS status, HRESULT hr, WMT_ATTR_DATATYPE, BYTE*, void*)
+{
+    switch (status) {
+    case WMT_OPENED:
+    case WMT_SOURCE_SWITCH:
+        m_openResult = hr;
+        SetEvent(m_hOpenEvent);
+        break;
+    case WMT_EOF:
+    case WMT_END_OF_SEGMENT:
+        InterlockedExchange(&m_endOfStream, 1);
+        break;
+    case WMT_NO_RIGHTS:
+        Message(IDS_NO_RIGHTS, "CWmaFlt::OnStatus", 3759, hr);
+        break;
+    case WMT_MISSING_CODEC:
+        Message(IDS_MISSING_CODEC, "CWmaFlt::OnStatus", 3771, hr);
+        break;
+    case WMT_STARTED: {
+        RingBuffer_Reset(m_fifo);
+        m_lastActivity = GetTickCount();
+        InterlockedExchange(&m_endOfStream, 0);
+        if (!m_closing) InterlockedExchange(&m_stopping, 0);
+        if (FAILED(hr)) {
+            // A start the reader could not carry out delivers nothing.
+            InterlockedExchange(&m_startFailed, 1);
+            SetEvent(m_hStartedEvent);
+            break;
+        }
+        InterlockedExchange(&m_running, 1);
+        SetEvent(m_hStartedEvent);
+        m_deliverTime += kGrant;
+        HRESULT r = m_pReaderAdvanced ? m_pReaderAdvanced->DeliverTime(m_deliverTime) : E_POINTER;
+        if (FAILED(r)) {
+            Message(IDS_STARTED_DELIVER, "CWmaFlt::OnStatus", 3718, r);
+            return r;
+        }
+        break;
+    }
+    case WMT_STOPPED:
+        InterlockedExchange(&m_running, 0);
+        InterlockedExchange(&m_stopping, 1);
+        SetEvent(m_hStopEvent);
+        break;
+    case WMT_CLOSED:
+        SetEvent(m_hStopEvent);
+        break;
+    default:
+        break;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CWmaFlt::OnTime(QWORD time, void*)
+{
+    if (m_endOfStream || !m_running || m_stopping || m_closing || !m_pReaderAdvanced) return S_OK;
+    HRESULT r = m_pReaderAdvanced->DeliverTime(time + kGrant);
+    if (FAILED(r)) Message(IDS_ONTIME_DELIVER, "CWmaFlt::OnTime", 3811, r);
+    return r;
+}
+
+DWORD CWmaFlt::RoomWait(DWORD bytes) const
+{
+    DWORD rate = m_outputFormat.nAvgBytesPerSec;
+    uint64_t ms = rate ? (uint64_t)bytes * 1000 / rate : kMaxRoomWaitMs;
+    if (ms < 1) ms = 1;
+    if (ms > kMaxRoomWaitMs) ms = kMaxRoomWaitMs;
+    return (DWORD)ms;
+}
+
+HRESULT CWmaFlt::Convert(const BYTE* data, DWORD length, BYTE** converted, DWORD* convertedLength)
+{
+    *converted = nullptr;
+    *convertedLength = 0;
+    WAVEFORMATEX from = m_readerFormat, to = m_outputFormat;
+    HACMSTREAM stream = nullptr;
+    if (acmStreamOpen(&stream, nullptr, &from, &to, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME) != 0) return S_FALSE;
+    DWORD size = 0;
+    if (acmStreamSize(stream, length, &size, ACM_STREAMSIZEF_SOURCE) != 0 || size == 0 || size > 0x3FFFFFFF) {
+        acmStreamClose(stream, 0);
+        return S_FALSE;
+    }
+    auto* out = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, 2 * size));
+    if (!out) {
+        acmStreamClose(stream, 0);
+        Message(IDS_CONVERT_MEMORY, "CWmaFlt::OnSample", 3597);
+        return E_UNEXPECTED;
+    }
+    ACMSTREAMHEADER header;
+    memset(&header, 0, sizeof header);
+    header.cbStruct = sizeof header;
+    header.pbSrc = const_cast<BYTE*>(data);
+    header.cbSrcLength = length;
+    header.pbDst = out;
+    header.cbDstLength = 2 * size;
+    bool ok = false;
+    if (acmStreamPrepareHeader(stream, &header, 0) == 0) {
+        ok = acmStreamConvert(stream, &header, ACM_STREAMCONVERTF_BLOCKALIGN) == 0;
+        acmStreamUnprepareHeader(stream, &header, 0);
+    }
+    acmStreamClose(stream, 0);
+    if (!ok) {
+        HeapFree(GetProcessHeap(), 0, out);
+        return S_FALSE;
+    }
+    *converted = out;
+    *convertedLength = header.cbDstLengthUsed < 2 * size ? header.cbDstLengthUsed : 2 * size;
+    return S_OK;
+}
+
+STDMETHODIMP CWmaFlt::OnSample(DWORD output, QWORD, QWORD, DWORD, INSSBuffer* sample, void*)
+{
+    if (output != 0) return S_OK;
+    // Samples decoded before a seek or a stop are not wanted any more.
+    if (!m_running || m_stopping || m_closing) return S_OK;
+    BYTE* data = nullptr;
+    DWORD length = 0;
+    HRESULT hr = sample ? sample->GetBufferAndLength(&data, &length) : E_POINTER;
+    if (SUCCEEDED(hr) && !data && length) hr = E_POINTER;
+    if (FAILED(hr)) {
+        Message(IDS_SAMPLE_BUFFER, "CWmaFlt::OnSample", 3572, hr);
+        return E_UNEXPECTED;
+    }
+    const BYTE* store = data;
+    DWORD storeLength = length;
+    BYTE* converted = nullptr;
+    if (memcmp(&m_readerFormat, &m_outputFormat, sizeof m_readerFormat) != 0) {
+        hr = Convert(data, length, &converted, &storeLength);
+        if (hr != S_OK) return hr == S_FALSE ? S_OK : hr;
+        store = converted;
+    }
+    if (storeLength > m_fifo->capacity) {
+        if (converted) HeapFree(GetProcessHeap(), 0, converted);
+        Message(IDS_SAMPLE_TOO_BIG, "CWmaFlt::OnSample", 3641, (unsigned long)length);
+        return E_UNEXPECTED;
+    }
+    while (RingBuffer_Free(m_fifo) < storeLength && m_running && !m_stopping && !m_closing)
+        Sleep(RoomWait(storeLength));
+    if (m_running && !m_stopping && !m_closing) RingBuffer_Write(store, storeLength, m_fifo);
+    m_lastActivity = GetTickCount();
+    if (converted) HeapFree(GetProcessHeap(), 0, converted);
+    return S_OK;
+}
+
+// ---- the host's side -------------------------------------------------------------
+
+int CWmaFlt::Read(void* buffer, int count)
+{
+    if (!buffer || count <= 0) return 0;
+    DWORD begin = GetTickCount();
+    while (WaitForSingleObject(m_hStartedEvent, kEmptyPollMs) != WAIT_OBJECT_0) {
+        // A seek whose start failed never starts: the stream has ended.
+        if (m_startFailed || m_stopping || m_closing) return -1;
+        if (GetTickCount() - begin >= kStartWaitMs) return -1;
+    }
+    // A reader that delivers nothing for long while we wait has stalled (the
+    // time before this read, a pause of the host's, does not count).
+    DWORD emptySince = GetTickCount();
+    while (RingBuffer_Used(m_fifo) == 0) {
+        if (m_startFailed || m_closing) return -1;
+        // The last samples may have arrived just before the end was reported.
+        if (m_endOfStream || m_stopping) {
+            if (RingBuffer_Used(m_fifo) == 0) return -1;
+            break;
+        }
+        DWORD now = GetTickCount();
+        if (now - emptySince >= kStallMs && now - m_lastActivity >= kStallMs) return -1;
+        Sleep(kEmptyPollMs);
+    }
+    uint32_t n = (uint32_t)count;
+    uint32_t align = m_outputFormat.nBlockAlign;
+    if (align > 1 && n >= align) n -= n % align;
+    n = RingBuffer_Read(buffer, n, m_fifo);
+    if (m_outputFormat.nAvgBytesPerSec)
+        m_position += (LONGLONG)((uint64_t)n * kUnitsPerSecond / m_outputFormat.nAvgBytesPerSec);
+    return (int)n;
+}
+
+int CWmaFlt::SetPosition(double seconds)
+{
+    ResetEvent(m_hStartedEvent);
+    InterlockedExchange(&m_running, 0);
+    RingBuffer_Reset(m_fifo);
+    // NaN and negative times start at the beginning; the top stays within 64 bits.
+    if (!(seconds > 0.0)) seconds = 0.0;
+    if (seconds > 9.0e11) seconds = 9.0e11;
+    LONGLONG t = (LONGLONG)(seconds * (double)kUnitsPerSecond);
+    // The clock is granted from here as soon as the reader reports the start.
+    m_deliverTime = t;
+    m_position = t;
+    InterlockedExchange(&m_startFailed, 0);
+    HRESULT hr = m_pReader ? m_pReader->Start((QWORD)t, 0, 1.0f, nullptr) : E_UNEXPECTED;
+    if (FAILED(hr)) {
+        InterlockedExchange(&m_startFailed, 1);
+        Message(IDS_SEEK_START, "CWmaFlt::SetPosition", 559, (unsigned long)(t & 0xFFFFFFFF), hr);
+        return hr;
+    }
+    return 1;
+}
+
+double CWmaFlt::GetPosition() { return (double)m_position / (double)kUnitsPerSecond; }
+double CWmaFlt::GetDuration() { return (double)m_duration / (double)kUnitsPerSecond; }
+
+int CWmaFlt::GetPcmFormat(WAVEFORMATEX* out)
+{
+    if (!out) {
+        Message(IDS_FORMAT_NULL, "CWmaFlt::GetPcmFormat", 615);
+        return 0;
+    }
+    // What Read delivers: the reader's own format unless another was asked for.
+    *out = m_outputFormat;
+    return 1;
+}
+
+void CWmaFlt::Stop()
+{
+    if (!m_pReader || !m_readerOpen) return;
+    ResetEvent(m_hStopEvent);
+    // Releases a sample callback waiting for room, so the reader can stop.
+    InterlockedExchange(&m_closing, 1);
+    InterlockedExchange(&m_stopping, 1);
+    if (SUCCEEDED(m_pReader->Stop())) WaitForSingleObject(m_hStopEvent, kStopWaitMs);
+    if (SUCCEEDED(m_pReader->Close())) WaitForSingleObject(m_hStopEvent, kStopWaitMs);
+    m_readerOpen = false;
+}

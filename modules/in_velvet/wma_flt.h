@@ -1,0 +1,145 @@
+// The object behind every open Windows Media Audio stream: the callback of
+// one asynchronous reader running under our own clock, the ring between its
+// sample callback and the host's reads, and the attribute operations.
+#pragma once
+#include <windows.h>
+#include <mmreg.h>
+
+#include "vq_types.h"
+#include "wm_runtime.h"
+
+struct RingBuffer;
+
+namespace velvet {
+
+constexpr int kRingBytes = 0x80000;
+constexpr LONGLONG kUnitsPerSecond = 10000000;
+// Clock granted past the reader's current time, in 100-ns units.
+constexpr LONGLONG kGrant = 5000000;
+// Bounds of the waits on the reader.
+constexpr DWORD kOpenWaitMs = 30000;
+constexpr DWORD kStopWaitMs = 10000;
+constexpr DWORD kStartWaitMs = 30000;
+// A started reader that delivers nothing for this long has stalled.
+constexpr DWORD kStallMs = 20000;
+constexpr DWORD kEmptyPollMs = 50;
+// Longest pause of a sample callback waiting for room in the ring.
+constexpr DWORD kMaxRoomWaitMs = 100;
+
+// Logs one of the module's texts (string table id, printf arguments) at
+// level 15 with the module's class name.
+void Message(UINT id, const char* operation, int line, ...);
+
+// The path of a track information record (which need not be terminated
+// within its field) as a terminated text.
+typedef char RecordPathText[sizeof(TrackInfo::path) + 1];
+void RecordPath(const TrackInfo* record, RecordPathText& path);
+
+// Decimal numbers of the attribute texts, independent of the C library's
+// locale: the leading number of the text ("." or "," before the fraction),
+// 0.0 when there is none; written as "%0.2f" with a decimal point.
+double ParseDecimal(const char* text);
+void FormatDecimal(double value, char* out, size_t size);
+
+}  // namespace velvet
+
+// The messages (string table ids) and log lines of the steps that open a
+// metadata editor for reading or for writing.
+struct EditorSteps {
+    const char* operation;
+    int createLine;
+    UINT convertId;
+    int convertLine;
+    UINT openId;
+    int openLine;
+    UINT queryId;
+    int queryLine;
+};
+
+class CWmaFlt final : public IWMReaderCallback, public IWMReaderCallbackAdvanced {
+public:
+    // *result is S_OK, or E_OUTOFMEMORY when the ring or an event cannot be made.
+    explicit CWmaFlt(HRESULT* result);
+    ~CWmaFlt();
+    CWmaFlt(const CWmaFlt&) = delete;
+    CWmaFlt& operator=(const CWmaFlt&) = delete;
+
+    // IUnknown (both bases)
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    // IWMStatusCallback, IWMReaderCallback
+    STDMETHODIMP OnStatus(WMT_STATUS status, HRESULT hr, WMT_ATTR_DATATYPE type, BYTE* value,
+                          void* context) override;
+    STDMETHODIMP OnSample(DWORD output, QWORD time, QWORD duration, DWORD flags, INSSBuffer* sample,
+                          void* context) override;
+
+    // Stream operations.
+    virtual HRESULT Open(const char* path, const WAVEFORMATEX* wanted);
+    virtual int Read(void* buffer, int count);
+    virtual int SetPosition(double seconds);
+    virtual double GetPosition();
+    virtual double GetDuration();
+    virtual int GetPcmFormat(WAVEFORMATEX* out);
+    // Attribute operations.
+    virtual int GetID3(TrackInfo* out);
+    virtual HRESULT GetID3Ex(TrackInfo* io);
+    virtual HRESULT SetXTagEx(const TrackInfo* in);
+    virtual void Stop();
+
+    // IWMReaderCallbackAdvanced
+    STDMETHODIMP OnStreamSample(WORD stream, QWORD time, QWORD duration, DWORD flags, INSSBuffer* sample,
+                                void* context) override;
+    STDMETHODIMP OnTime(QWORD time, void* context) override;
+    STDMETHODIMP OnStreamSelection(WORD count, WORD* streams, WMT_STREAM_SELECTION* selections,
+                                   void* context) override;
+    STDMETHODIMP OnOutputPropsChanged(DWORD output, WM_MEDIA_TYPE* type, void* context) override;
+    STDMETHODIMP AllocateForStream(WORD stream, DWORD bytes, INSSBuffer** buffer, void* context) override;
+    STDMETHODIMP AllocateForOutput(DWORD output, DWORD bytes, INSSBuffer** buffer, void* context) override;
+
+    // Fills the track-information cache of an open stream. Where the platform
+    // has no metadata editor its reader finds no tags either, and they are
+    // read from the file's header by our own reader.
+    void FillTrackInfo();
+
+    LONGLONG m_position = 0;
+    LONGLONG m_deliverTime = 0;
+    LONGLONG m_duration = 0;
+    LONG volatile m_refCount = 1;
+    LONG volatile m_endOfStream = 0;
+    LONG volatile m_running = 0;
+    LONG volatile m_stopping = 0;
+    RingBuffer* m_fifo = nullptr;
+    IWMReader* m_pReader = nullptr;
+    IWMHeaderInfo* m_pHeader = nullptr;
+    IWMReaderAdvanced* m_pReaderAdvanced = nullptr;
+    IWMMetadataEditor* m_pEditor = nullptr;
+    HRESULT volatile m_openResult = S_OK;
+    HANDLE m_hOpenEvent = nullptr;
+    HANDLE m_hStartedEvent = nullptr;
+    HANDLE m_hStopEvent = nullptr;
+    WAVEFORMATEX m_readerFormat = {};
+    WAVEFORMATEX m_outputFormat = {};
+    char m_path[1028] = {};
+    TrackInfo m_trackInfo = {};
+    LONG volatile m_tagsChanged = 0;
+
+    // The reader accepted Open, and has not been closed since.
+    bool m_readerOpen = false;
+    // Stop was asked for: nothing more goes into the ring.
+    LONG volatile m_closing = 0;
+    // The last start of the reader failed: nothing will be delivered.
+    LONG volatile m_startFailed = 0;
+    // Tick of the last start or delivered sample.
+    DWORD volatile m_lastActivity = 0;
+
+private:
+    HRESULT WaitOpened();
+    // Creates and opens a metadata editor on the file and takes its header info.
+    HRESULT OpenEditor(const char* path, const EditorSteps& steps);
+    // S_OK with a converted copy, S_FALSE when the sample cannot be converted
+    // (it is dropped), E_UNEXPECTED when memory is short.
+    HRESULT Convert(const BYTE* data, DWORD length, BYTE** converted, DWORD* convertedLength);
+    // Milliseconds a sample callback waits for `bytes` of room in the ring.
+    DWORD RoomWait(DWORD bytes) const;
+};
