@@ -227,8 +227,9 @@ int EngineRunDsps(EngineContext* ctx, EngineStream* s, int n);
 void EngineCloseDsps(EngineContext* ctx, EngineStream* s, const char* function, int line);
 // Peak of the n output bytes (see ComputePeak); the stream's highest peak follows it.
 double EngineBlockPeak(EngineStream* s, int n);
-// Level bar and level text of a block: its peak and the highest so far.
-void EngineShowLevel(EngineContext* ctx, double peak, double highestPeak);
+// Level bar and level text of a block: its peak and the highest so far, with
+// the level text's format (TxtLevel, loaded once by the caller).
+void EngineShowLevel(EngineContext* ctx, const char* levelFormat, double peak, double highestPeak);
 // Level test, then the log line with text `id` (printf-style with the arguments).
 void EngineLog(EngineContext* ctx, int id, int level, const char* function, int line, ...);
 // Text `id` in the host's language.

@@ -2,6 +2,7 @@
 // lines, format checks, buffers, the DSP chain and the level meters.
 #include <math.h>
 #include <stdarg.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -220,13 +221,13 @@ double EngineBlockPeak(EngineStream* s, int n)
     return peak;
 }
 
-void EngineShowLevel(EngineContext* ctx, double peak, double highestPeak)
+void EngineShowLevel(EngineContext* ctx, const char* levelFormat, double peak, double highestPeak)
 {
     ctx->sink->SetBarPos(EngineProgressSink::BarLevel, (int)(peak * 100));
-    char format[256], level[32], highest[32], text[512];
+    char level[32], highest[32], text[512];
     FormatDb(level, sizeof(level), peak);
     FormatDb(highest, sizeof(highest), highestPeak);
-    snprintf(text, sizeof(text), EngineText(ctx, TxtLevel, format, sizeof(format)), level, highest);
+    snprintf(text, sizeof(text), levelFormat, level, highest);
     ctx->sink->SetText(EngineProgressSink::TextLevel, text);
 }
 
@@ -268,10 +269,47 @@ static double ReadSample(const unsigned char* p, int bitsPerSample, unsigned i)
     }
 }
 
+// Largest magnitude of the integer samples, scaled once at the end: the same
+// value as the largest scaled magnitude, with no floating point per sample
+// (the meter runs on every block). The lowest and highest values are kept
+// apart, which the compiler turns into packed minimum and maximum.
+static double IntegerPeak(const unsigned char* p, int bitsPerSample, unsigned samples)
+{
+    int32_t lo = 0, hi = 0;
+    switch (bitsPerSample) {
+    case 8:
+        for (unsigned i = 0; i < samples; i++) {
+            int32_t v = (int32_t)p[i] - 128;
+            lo = v < lo ? v : lo;
+            hi = v > hi ? v : hi;
+        }
+        return (-lo > hi ? -lo : hi) / 128.0;
+    case 16:
+        for (unsigned i = 0; i < samples; i++) {
+            int16_t v;
+            memcpy(&v, p + 2 * i, 2);
+            lo = v < lo ? v : lo;
+            hi = v > hi ? v : hi;
+        }
+        return (-lo > hi ? -lo : hi) / 32768.0;
+    default: {  // 24-bit, as the top three bytes of a 32-bit value
+        for (unsigned i = 0; i < samples; i++) {
+            int32_t v = (int32_t)((uint32_t)p[3 * i] | (uint32_t)p[3 * i + 1] << 8 | (uint32_t)(int8_t)p[3 * i + 2] << 16);
+            lo = v < lo ? v : lo;
+            hi = v > hi ? v : hi;
+        }
+        // Shifted up 8 bits the magnitude is at most 2^31.
+        return (double)(-lo > hi ? -lo : hi) * 256.0 / 2147483648.0;
+    }
+    }
+}
+
 double ComputePeak(const char* data, unsigned bytes, const StreamFormat* fmt)
 {
     unsigned samples = SampleCount(data, bytes, fmt);
     const unsigned char* p = (const unsigned char*)data;
+    if (samples && fmt->bitsPerSample != 32)
+        return IntegerPeak(p, fmt->bitsPerSample, samples);
     double peak = 0.0;
     for (unsigned i = 0; i < samples; i++) {
         double v = ReadSample(p, fmt->bitsPerSample, i);

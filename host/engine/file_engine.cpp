@@ -59,6 +59,8 @@ private:
     EngineContext* ctx;
     EngineClock* clock;
     EngineDisplayPace pace;
+    // Formats of the texts every shown block needs, loaded once per run.
+    char generalFormat[256], trackFormat[256], titleFormat[256], levelFormat[256];
     IVqProModule* encoder = nullptr;
     double total = 0.0;
     double processed = 0.0;
@@ -114,27 +116,25 @@ double Runner::Prescan()
 
 void Runner::ShowBlock(const char* path, const BlockView& view, double duration, int fileStart, int remaining)
 {
-    char format[256], etaText[64], posText[64], text[EnginePathChars + 256];
+    char etaText[64], posText[64], text[EnginePathChars + 256];
     double pos = view.pos, overall = processed + pos;
     ctx->sink->SetBarPos(EngineProgressSink::BarGeneral, ClampToInt(overall));
     double overallEta = ETA(overall, total, batchStart);
     FormatTime(etaText, sizeof(etaText), kTimeFormat, overallEta);
     double overallPercent = Percent(overall, total);
-    snprintf(text, sizeof(text), EngineText(ctx, TxtGeneralProgress, format, sizeof(format)), overallPercent, etaText,
-             remaining);
+    snprintf(text, sizeof(text), generalFormat, overallPercent, etaText, remaining);
     ctx->sink->SetText(EngineProgressSink::TextGeneral, text);
-    char titleFormat[256], title[512];
-    snprintf(title, sizeof(title), EngineText(ctx, TxtTitleProgress, titleFormat, sizeof(titleFormat)),
-             ctx->displayName ? ctx->displayName : "", overallPercent, etaText, remaining);
+    char title[512];
+    snprintf(title, sizeof(title), titleFormat, ctx->displayName ? ctx->displayName : "", overallPercent, etaText,
+             remaining);
 
     ctx->sink->SetBarPos(EngineProgressSink::BarTrack, ClampToInt(pos * 1000.0));
     double trackEta = ETA(pos, duration, fileStart);
     FormatTime(posText, sizeof(posText), kTimeFormat, pos);
     FormatTime(etaText, sizeof(etaText), kTimeFormat, trackEta);
-    snprintf(text, sizeof(text), EngineText(ctx, TxtTrackProgress, format, sizeof(format)), posText,
-             Percent(pos, duration), etaText, path);
+    snprintf(text, sizeof(text), trackFormat, posText, Percent(pos, duration), etaText, path);
     ctx->sink->SetText(EngineProgressSink::TextTrack, text);
-    EngineShowLevel(ctx, view.peak, view.highest);
+    EngineShowLevel(ctx, levelFormat, view.peak, view.highest);
     ctx->sink->SetTitle(title);
 }
 
@@ -284,6 +284,10 @@ int Runner::Run()
         return -1;
     }
     encoder = enc;
+    EngineText(ctx, TxtGeneralProgress, generalFormat, sizeof(generalFormat));
+    EngineText(ctx, TxtTrackProgress, trackFormat, sizeof(trackFormat));
+    EngineText(ctx, TxtTitleProgress, titleFormat, sizeof(titleFormat));
+    EngineText(ctx, TxtLevel, levelFormat, sizeof(levelFormat));
     if (ctx->actions)
         ctx->actions->RebuildDspChain(ctx->dspChain);
     SetThreadPriority(GetCurrentThread(), ctx->actions ? ctx->actions->ThreadPriority() : THREAD_PRIORITY_NORMAL);

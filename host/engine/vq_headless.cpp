@@ -47,6 +47,16 @@ bool SetTextSetting(IVqProModule* m, int index, const char* value)
     return m->h.SetSetting(&rec, index, VQ_HOST_SECTION, nullptr) >= 0;
 }
 
+// User and kernel time of every thread of the process so far.
+double ProcessCpuSeconds()
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0.0;
+    ULARGE_INTEGER k = {{kernel.dwLowDateTime, kernel.dwHighDateTime}}, u = {{user.dwLowDateTime, user.dwHighDateTime}};
+    return (double)(k.QuadPart + u.QuadPart) / 1e7;
+}
+
 int Usage()
 {
     fprintf(stderr, "usage: vq_headless [--modules DIR] [--encoder ID] [--dsp ID[:ID...]] [--out DIR]\n"
@@ -135,17 +145,19 @@ int main(int argc, char** argv)
         ctx.logLevel = &logLevel;
         LARGE_INTEGER freq, t0, t1;
         QueryPerformanceFrequency(&freq);
+        double cpu0 = ProcessCpuSeconds();
         QueryPerformanceCounter(&t0);
         ProccessFiles(&ctx);
         QueryPerformanceCounter(&t1);
+        double cpu = ProcessCpuSeconds() - cpu0;
         if (timing) {
             PROCESS_MEMORY_COUNTERS pmc;
             memset(&pmc, 0, sizeof(pmc));
             pmc.cb = sizeof(pmc);
             GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
-            printf("engine-seconds %.3f peak-working-set-kb %lu peak-pagefile-kb %lu\n",
+            printf("engine-seconds %.3f peak-working-set-kb %lu peak-pagefile-kb %lu cpu-seconds %.3f\n",
                    (double)(t1.QuadPart - t0.QuadPart) / (double)freq.QuadPart,
-                   (unsigned long)(pmc.PeakWorkingSetSize / 1024), (unsigned long)(pmc.PeakPagefileUsage / 1024));
+                   (unsigned long)(pmc.PeakWorkingSetSize / 1024), (unsigned long)(pmc.PeakPagefileUsage / 1024), cpu);
         }
         rc = actions.failed ? 1 : 0;
     }

@@ -3,12 +3,21 @@
 # 240 s 192 kbps MP3 to WAV (MPEG input module -> engine -> WAV encoder), beside
 # its floor: the bare decoder library, built like ours, decoding the same file
 # and writing its samples in 100 ms chunks (bench_floor). Both run under the
-# same Wine and emulator in the same run, alternately, best of three; both time
+# same Wine and emulator in the same run, alternately, five times; both time
 # themselves inside the process. Then a 960 s file once each, to see that
 # memory stays flat in track length.
 #   cmake --build build --target engine_bench
 #   (or: engine_bench.sh <bin dir> <work dir>)
+# Where the kernel runs 32-bit programs itself, VQ_BENCH_QEMU=<path to a static
+# qemu-i386> runs them all through that emulator instead, registered in a
+# private binfmt_misc of a new user namespace (the machine's stays untouched).
 set -eu
+if [ -n "${VQ_BENCH_QEMU:-}" ] && [ -z "${VQ_BENCH_IN_NS:-}" ]; then
+    exec env VQ_BENCH_IN_NS=1 unshare --user --map-root-user --mount bash -c '
+        mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc &&
+        printf "%s" ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$VQ_BENCH_QEMU:F" \
+            >/proc/sys/fs/binfmt_misc/register && exec bash "$0" "$@"' "$0" "$@"
+fi
 bin=$(cd "${1:?bin dir}" && pwd)
 work=${2:?work dir}
 mkdir -p "$work"
@@ -35,36 +44,47 @@ make_mp3() {  # seconds
     echo "$f"
 }
 
-# Prints "<seconds> <peak working set KiB>" of one run.
+# Prints "<seconds> <peak working set KiB> <cpu seconds>" of one run.
 engine() {
     rm -f "$work/out/"*.wav
     (cd "$work" && "$run" "$work/vq_headless.exe" --modules "$(win "$work/modules")" \
         --out "$(win "$work/out")" --pattern "%f.wav" --log "$(win "$work/bench.log")" --time "$(win "$1")") |
-        tr -d '\r' | awk '/^engine-seconds/ {print $2, $4}'
+        tr -d '\r' | awk '/^engine-seconds/ {print $2, $4, $8}'
 }
 floor() {
     (cd "$work" && "$run" "$work/bench_floor.exe" "$(win "$1")" "$(win "$work/floor.wav")") |
         tr -d '\r' | awk '/^floor-seconds/ {print $2, $4}'
 }
-min() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a < b) ? a : b }'; }
+# Smallest and middle value of the arguments.
+stats() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[1], v[int((NR + 1) / 2)]}'; }
 
+# On a shared machine other work slows single runs: the best run is the
+# figure to compare, the median shows the spread.
+if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+    echo "32-bit programs run through $(sed -n 's/^interpreter //p' /proc/sys/fs/binfmt_misc/qemu-i386)"
+else
+    echo "32-bit programs run natively"
+fi
 mp3=$(make_mp3 240)
-best_engine="" best_floor=""
-for round in 1 2 3; do
+engines=() floors=()
+for round in 1 2 3 4 5; do
     read -r fs fk < <(floor "$mp3")
-    read -r es ek < <(engine "$mp3")
-    printf "round %d: engine %.3f s, floor %.3f s\n" "$round" "$es" "$fs"
-    best_engine=$(min "$es" "$best_engine")
-    best_floor=$(min "$fs" "$best_floor")
+    read -r es ek ec < <(engine "$mp3")
+    printf "round %d: engine %.3f s (cpu %.3f s), floor %.3f s\n" "$round" "$es" "$ec" "$fs"
+    engines+=("$es")
+    floors+=("$fs")
 done
-printf "240 s MP3 -> WAV, best of 3: engine %.3f s, floor %.3f s, engine/floor %.2fx\n" \
-    "$best_engine" "$best_floor" "$(awk -v a="$best_engine" -v b="$best_floor" 'BEGIN { print a / b }')"
+read -r emin emed < <(stats "${engines[@]}")
+read -r fmin fmed < <(stats "${floors[@]}")
+printf "240 s MP3 -> WAV: engine best %.3f s (median %.3f), floor best %.3f s (median %.3f)\n" "$emin" "$emed" "$fmin" "$fmed"
+printf "   engine/floor: %.2fx best to best, %.2fx median to median\n" \
+    "$(awk -v a="$emin" -v b="$fmin" 'BEGIN { print a / b }')" "$(awk -v a="$emed" -v b="$fmed" 'BEGIN { print a / b }')"
 printf "   output data bytes: engine %s, floor %s\n" \
     "$(stat -c %s "$work/out/"*.wav)" "$(stat -c %s "$work/floor.wav")"
 printf "   peak working set: engine %d KiB, floor %d KiB\n" "$ek" "$fk"
 
 long=$(make_mp3 960)
-read -r ls lk < <(engine "$long")
+read -r ls lk lc < <(engine "$long")
 read -r lfs lfk < <(floor "$long")
 printf "960 s MP3 -> WAV, once: engine %.3f s, floor %.3f s, engine/floor %.2fx\n" \
     "$ls" "$lfs" "$(awk -v a="$ls" -v b="$lfs" 'BEGIN { print a / b }')"

@@ -77,6 +77,8 @@ private:
     CaptureSettings* settings;
     EngineClock* clock;
     EngineDisplayPace pace;
+    // Formats of the texts every shown block needs, loaded once per run.
+    char trackFormat[256], generalFormat[256], titleFormat[256], levelFormat[256];
     IVqProModule* capture = nullptr;
     IVqProModule* encoder = nullptr;
     void* source = nullptr;
@@ -126,19 +128,21 @@ void Recorder::FillTrackInfo()
 
 void Recorder::ShowBlock(double t, double peak, double highestPeak)
 {
-    char format[256], recorded[64], remaining[64], text[512];
+    char recorded[64], remaining[64], text[512];
     int limit = settings->TimeLimit();
     FormatTime(recorded, sizeof(recorded), kTimeFormat, t);
     double left = limit - t;
     FormatTime(remaining, sizeof(remaining), kTimeFormat, left > 0.0 ? left : 0.0);
-    snprintf(text, sizeof(text), Text(ctx, TxtRecordedTrack, format, sizeof(format)), recorded);
+    snprintf(text, sizeof(text), trackFormat, recorded);
     ctx->sink->SetText(EngineProgressSink::TextTrack, text);
-    snprintf(text, sizeof(text), Text(ctx, TxtRecordedGeneral, format, sizeof(format)), recorded, remaining);
+    snprintf(text, sizeof(text), generalFormat, recorded, remaining);
     ctx->sink->SetText(EngineProgressSink::TextGeneral, text);
     ctx->sink->SetBarPos(EngineProgressSink::BarTrack, ClampToInt(t));
     ctx->sink->SetBarPos(EngineProgressSink::BarGeneral, ClampToInt(t));
-    EngineShowLevel(ctx, peak, highestPeak);
-    SetTitle(TxtTitleRecorded, recorded);
+    EngineShowLevel(ctx, levelFormat, peak, highestPeak);
+    char title[512];
+    snprintf(title, sizeof(title), titleFormat, ctx->displayName ? ctx->displayName : "", recorded);
+    ctx->sink->SetTitle(title);
 }
 
 // Sound came back after a long silence: the rest goes into a new file.
@@ -244,6 +248,10 @@ int Recorder::Run()
         ctx->sink->EnableNavigation();
         return -1;
     }
+    Text(ctx, TxtRecordedTrack, trackFormat, sizeof(trackFormat));
+    Text(ctx, TxtRecordedGeneral, generalFormat, sizeof(generalFormat));
+    Text(ctx, TxtTitleRecorded, titleFormat, sizeof(titleFormat));
+    Text(ctx, TxtLevel, levelFormat, sizeof(levelFormat));
     if (ctx->actions)
         ctx->actions->RebuildDspChain(ctx->dspChain);
     SetThreadPriority(GetCurrentThread(), ctx->actions ? ctx->actions->ThreadPriority() : THREAD_PRIORITY_NORMAL);
