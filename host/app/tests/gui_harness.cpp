@@ -37,6 +37,13 @@ static DWORD WINAPI AppBody(LPVOID) { return (DWORD)HostMain(GetModuleHandleA(nu
 
 bool App::Start()
 {
+    // These tests run the program several times in one process. The splash of
+    // an earlier run fades out on its own thread with the host's splash record
+    // and window class: a new run that reset the record would leave it up for
+    // good and show none of its own. Let it finish first.
+    WNDCLASSA splashClass;
+    if (!WaitUntil([&] { return !GetClassInfoA(GetModuleHandleA(nullptr), "PylSplashWnd", &splashClass); }, 30000))
+        return false;
     g_host.ready = 0;
     thread = CreateThread(nullptr, 0, AppBody, nullptr, 0, nullptr);
     return thread && WaitUntil([] { return g_host.ready.load() == 1; }, 30000);

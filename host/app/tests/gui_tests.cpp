@@ -452,12 +452,6 @@ protected:
     // Starts the program against an update server that answers with these lines.
     bool StartWith(const std::string& lines)
     {
-        // A splash still fading out from an earlier start holds its window
-        // class, and the program then shows none: wait until it is gone.
-        WNDCLASSA splashClass;
-        EXPECT_TRUE(WaitUntil([&] { return !GetClassInfoA(GetModuleHandleA(nullptr), "PylSplashWnd", &splashClass); },
-                              30000))
-            << "an earlier splash is still there";
         LoopbackServer server;
         SetEnvironmentVariableA(PYLPUM_SERVER_ENV, server.HostPort().c_str());
         server.Answer({{"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + lines}});
