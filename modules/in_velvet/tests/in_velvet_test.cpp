@@ -217,8 +217,12 @@ TEST_F(Velvet, SeekDeliversNothingFromBeforeIt)
     std::vector<BYTE> expect = WavData("long.wav");
     void* h = m->input.Open("C:\\nowhere\\long.wma", nullptr);
     ASSERT_NE(h, nullptr);
+    // A read hands over what the ring holds: take the first 100 ms in as many reads as it needs.
     char block[17640];
-    ASSERT_EQ(m->input.Read(block, sizeof block, h), (int)sizeof block);
+    for (int taken = 0, n; taken < (int)sizeof block; taken += n) {
+        n = m->input.Read(block, (int)sizeof block - taken, h);
+        ASSERT_GT(n, 0);
+    }
     // The ring fills and a sample waits for room when the seek comes.
     ASSERT_TRUE(WaitFor([&] { return record().inSample > 0; }, 5000));
     Sleep(50);
