@@ -199,7 +199,7 @@ void* __cdecl OpenOp(const char* path, const StreamFormat* wanted)
             TableGuard guard;
             g_slots[slot] = Slot{};
         }
-        delete flt;
+        CWmaFlt::Dispose(flt);
         if (SUCCEEDED(com)) CoUninitialize();
         return nullptr;
     }
@@ -370,9 +370,10 @@ int __cdecl CloseOp(void* handle)
             taken = g_slots[slot];
             g_slots[slot] = Slot{};
         }
-        // The reader has let go of the file: pending tag changes can be written.
-        if (flt->m_tagsChanged) flt->SetXTagEx(&flt->m_trackInfo);
-        delete flt;
+        // The reader has let go of the file: pending tag changes can be written
+        // (a reader left behind still holds it).
+        if (flt->m_tagsChanged && !flt->m_abandoned) flt->SetXTagEx(&flt->m_trackInfo);
+        CWmaFlt::Dispose(flt);
     }
     if (SUCCEEDED(taken.com) && taken.thread == GetCurrentThreadId()) CoUninitialize();
     return 1;

@@ -3,6 +3,9 @@
 // metadata editor the platform does not have.
 #include <initguid.h>
 
+#include <new>
+#include <utility>
+
 #include "wm_runtime.h"
 
 namespace {
@@ -70,10 +73,63 @@ bool PlatformHasEditor()
     return known == 1;
 }
 
-const WmRuntime kPlatformRuntime = {PlatformCreateReader, PlatformCreateEditor, PlatformHasEditor};
+const WmRuntime kPlatformRuntime = {PlatformCreateReader, PlatformCreateEditor, PlatformHasEditor, 0};
 const WmRuntime* volatile g_runtime = &kPlatformRuntime;
 
+// One call handed to a thread; the thread and the waiter each hold a reference.
+struct PendingCall {
+    LONG volatile refs = 2;
+    std::function<HRESULT()> call;
+    HRESULT result = E_FAIL;
+    HANDLE done = nullptr;
+};
+
+void Drop(PendingCall* c)
+{
+    if (InterlockedDecrement(&c->refs) != 0) return;
+    CloseHandle(c->done);
+    delete c;
+}
+
+DWORD WINAPI CallThread(void* arg)
+{
+    auto* c = static_cast<PendingCall*>(arg);
+    {
+        ComScope com;
+        c->result = c->call();
+    }
+    SetEvent(c->done);
+    Drop(c);
+    return 0;
+}
+
 }  // namespace
+
+bool CallWithin(DWORD ms, std::function<HRESULT()> call, HRESULT* result)
+{
+    auto* c = new (std::nothrow) PendingCall;
+    HANDLE thread = nullptr;
+    if (c) {
+        c->call = std::move(call);
+        c->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (c->done) thread = CreateThread(nullptr, 0, CallThread, c, 0, nullptr);
+    }
+    if (!thread) {
+        // No thread to spare: the call is made here, without a bound.
+        if (c) {
+            if (c->done) CloseHandle(c->done);
+            call = std::move(c->call);
+            delete c;
+        }
+        *result = call();
+        return true;
+    }
+    CloseHandle(thread);
+    bool returned = WaitForSingleObject(c->done, ms) == WAIT_OBJECT_0;
+    if (returned) *result = c->result;
+    Drop(c);
+    return returned;
+}
 
 const WmRuntime* ActiveWmRuntime() { return g_runtime; }
 

@@ -6,6 +6,8 @@
 #include <mmreg.h>
 #include <wmsdkidl.h>
 
+#include <functional>
+
 // Result codes of the runtime that the module and its own header reader use.
 constexpr HRESULT kAsfNotFound = (HRESULT)0xC00D07F0;       // attribute not found
 constexpr HRESULT kAsfBufferTooSmall = (HRESULT)0xC00D07D2;  // value buffer too small
@@ -18,6 +20,9 @@ struct WmRuntime {
     // the platform's reader finds no tags either, and the module reads the
     // tags of an open stream from the file's header itself.
     bool (*PlatformEditorAvailable)(void);
+    // How long one blocking call of a reader (Open, Stop, Close) and the wait
+    // for its status may take before it is given up; 0: the module's own bounds.
+    DWORD callWaitMs;
 };
 
 // The runtime in use: the platform's unless a test installed its own.
@@ -29,6 +34,11 @@ void SetWmRuntime(const WmRuntime* runtime);
 // properties, content description, extended content description). It reads
 // only: SetAttribute answers E_NOTIMPL.
 HRESULT CreateAsfHeaderEditor(IWMMetadataEditor** out);
+
+// Runs `call` on a thread of its own (with COM) and waits at most `ms` for it.
+// True with its result in *result when it returned in time. False when the
+// wait gave up: the call goes on alone, and whatever it uses must be left to it.
+bool CallWithin(DWORD ms, std::function<HRESULT()> call, HRESULT* result);
 
 // Keeps COM initialised on the calling thread for the life of the object
 // (multithreaded apartment; a thread already in another apartment keeps it).

@@ -9,6 +9,9 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <string>
+
+#include "asf_structure.h"
 #include "resource.h"
 #include "ring_buffer.h"
 
@@ -80,9 +83,22 @@ STDMETHODIMP CWmaFlt::AllocateForOutput(DWORD, DWORD, INSSBuffer**, void*) { ret
 
 // ---- opening -----------------------------------------------------------------
 
-HRESULT CWmaFlt::WaitOpened()
+void CWmaFlt::Dispose(CWmaFlt* flt)
 {
-    if (WaitForSingleObject(m_hOpenEvent, kOpenWaitMs) != WAIT_OBJECT_0) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    if (flt && !flt->m_abandoned) delete flt;
+}
+
+DWORD CWmaFlt::ReaderWait(DWORD ms)
+{
+    DWORD runtime = ActiveWmRuntime()->callWaitMs;
+    return runtime ? runtime : ms;
+}
+
+HRESULT CWmaFlt::WaitOpened(DWORD begin, DWORD limit)
+{
+    DWORD spent = GetTickCount() - begin;
+    if (WaitForSingleObject(m_hOpenEvent, spent < limit ? limit - spent : 0) != WAIT_OBJECT_0)
+        return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
     return m_openResult;
 }
 
@@ -103,24 +119,37 @@ HRESULT CWmaFlt::Open(const char* path, const WAVEFORMATEX* wanted)
     lstrcpynA(m_path, path, 1024);
 
     // Where the platform has no metadata editor, its reader is a partial one
-    // whose Open can hang on a damaged header: a file whose header our own
-    // reader cannot make sense of is not handed to it.
+    // that can abort the process or hang on a damaged file: a file whose
+    // header our own reader cannot make sense of, or whose framing does not
+    // hold together from end to end, is not handed to it.
     const WmRuntime* runtime = ActiveWmRuntime();
     if (runtime->PlatformEditorAvailable && !runtime->PlatformEditorAvailable()) {
         IWMMetadataEditor* own = nullptr;
         hr = CreateAsfHeaderEditor(&own);
         if (SUCCEEDED(hr)) hr = own->Open(wide);
         if (own) own->Release();
+        if (SUCCEEDED(hr)) hr = CheckAsfFile(wide);
         if (FAILED(hr)) {
             Message(IDS_READER_OPEN, kOpenOp, 267, hr);
             return hr;
         }
     }
 
-    hr = m_pReader->Open(wide, this, nullptr);
-    if (SUCCEEDED(hr) || hr == kOpenPending) m_readerOpen = true;
-    if (SUCCEEDED(hr)) hr = WaitOpened();
-    if (hr == kOpenPending) hr = WaitOpened();
+    // Opening is bounded as a whole; a reader that never returns from Open is
+    // left behind with this object.
+    const DWORD begin = GetTickCount(), limit = ReaderWait(kOpenWaitMs);
+    IWMReader* reader = m_pReader;
+    IWMReaderCallback* callback = this;
+    std::wstring target(wide);
+    if (!CallWithin(limit, [reader, callback, target] { return reader->Open(target.c_str(), callback, nullptr); },
+                    &hr)) {
+        InterlockedExchange(&m_abandoned, 1);
+        hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    } else {
+        if (SUCCEEDED(hr) || hr == kOpenPending) m_readerOpen = true;
+        if (SUCCEEDED(hr)) hr = WaitOpened(begin, limit);
+        if (hr == kOpenPending) hr = WaitOpened(begin, limit);
+    }
     if (FAILED(hr)) {
         Message(IDS_READER_OPEN, kOpenOp, 267, hr);
         return hr;
@@ -438,12 +467,22 @@ int CWmaFlt::GetPcmFormat(WAVEFORMATEX* out)
 
 void CWmaFlt::Stop()
 {
-    if (!m_pReader || !m_readerOpen) return;
+    if (!m_pReader || !m_readerOpen || m_abandoned) return;
     ResetEvent(m_hStopEvent);
     // Releases a sample callback waiting for room, so the reader can stop.
     InterlockedExchange(&m_closing, 1);
     InterlockedExchange(&m_stopping, 1);
-    if (SUCCEEDED(m_pReader->Stop())) WaitForSingleObject(m_hStopEvent, kStopWaitMs);
-    if (SUCCEEDED(m_pReader->Close())) WaitForSingleObject(m_hStopEvent, kStopWaitMs);
+    // Each call is bounded: a reader that never returns is left behind.
+    const DWORD limit = ReaderWait(kStopWaitMs);
+    IWMReader* reader = m_pReader;
+    HRESULT hr = E_FAIL;
+    bool returned = CallWithin(limit, [reader] { return reader->Stop(); }, &hr);
+    if (returned && SUCCEEDED(hr)) WaitForSingleObject(m_hStopEvent, limit);
+    if (returned) returned = CallWithin(limit, [reader] { return reader->Close(); }, &hr);
+    if (returned && SUCCEEDED(hr)) WaitForSingleObject(m_hStopEvent, limit);
     m_readerOpen = false;
+    if (!returned) {
+        InterlockedExchange(&m_abandoned, 1);
+        Message(IDS_READER_ABANDONED, "CWmaFlt::Stop", 648, m_path);
+    }
 }

@@ -132,9 +132,18 @@ public:
     LONG volatile m_startFailed = 0;
     // Tick of the last start or delivered sample.
     DWORD volatile m_lastActivity = 0;
+    // The reader never came back from a call: it, and this object (its
+    // callback), are left to it.
+    LONG volatile m_abandoned = 0;
+
+    // Destroys a stream object, unless its reader was abandoned.
+    static void Dispose(CWmaFlt* flt);
 
 private:
-    HRESULT WaitOpened();
+    // The bound of a blocking call of the reader: the runtime's, else `ms`.
+    static DWORD ReaderWait(DWORD ms);
+    // Waits for the opened status until `limit` ms after `begin`.
+    HRESULT WaitOpened(DWORD begin, DWORD limit);
     // Creates and opens a metadata editor on the file and takes its header info.
     HRESULT OpenEditor(const char* path, const EditorSteps& steps);
     // S_OK with a converted copy, S_FALSE when the sample cannot be converted

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,49 @@ TEST_F(RealWma, DamagedHeadersFailCleanly)
     int r = -5;
     TagsOf(Data("missing.wma"), &r);
     EXPECT_EQ(r, 0);
+}
+
+// Damage after the header is refused before the platform's reader sees the
+// file (which abort the process or hang it there): the tags of the header
+// still list the file, Open fails with its log lines, and the next file plays.
+void ExpectRefusedAfterTags(IVqProModule* m, std::initializer_list<const char*> names)
+{
+    for (const char* name : names) {
+        std::string path = Data(std::string("bad\\") + name);
+        TrackInfo t;
+        memset(&t, 0, sizeof t);
+        lstrcpynA(t.path, path.c_str(), 255);
+        EXPECT_EQ(m->input.GetTagEx(&t), 1) << name;
+        EXPECT_STREQ(t.title, "Sweep Title") << name;
+        std::string before = g_h.LogText();
+        EXPECT_EQ(m->input.Open(path.c_str(), nullptr), nullptr) << name;
+        std::string added = g_h.LogText().substr(before.size());
+        EXPECT_NE(added.find("[PylSoftWMAInputModule::CWmaFlt::Open(267)] CWmaFlt::Open(): failed to open(hr=0x8007000b)"),
+                  std::string::npos)
+            << name;
+        EXPECT_NE(added.find("[PylSoftWMAInputModule::Open(407)] Open(): Failed to open the file " + path),
+                  std::string::npos)
+            << name;
+    }
+    void* h = m->input.Open(Data("tagged.wma").c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    bool whole = false;
+    EXPECT_GT(g_h.ReadAll(h, 17640, 4, &whole).size(), 176400u * 2);
+    EXPECT_EQ(m->input.Close(h), 1);
+}
+
+// The reader allocates entry count x 8 bytes for a simple index and the
+// stated size of a media object: GLib aborts the process when that fails.
+TEST_F(RealWma, DamageThatAbortsTheReaderIsRefused)
+{
+    ExpectRefusedAfterTags(m(), {"index_7fffffff.wma", "index_ffffffff.wma", "object_2g.wma"});
+}
+
+// The reader's Open never returns for the first two; for the third it never
+// reports the end of the stream, and then its Close never returns.
+TEST_F(RealWma, DamageThatHangsTheReaderIsRefused)
+{
+    ExpectRefusedAfterTags(m(), {"pts_ffffffff.wma", "packet0_broadcast.wma", "second_header.wma"});
 }
 
 TEST_F(RealWma, WritingTagsIsRefusedWhereThereIsNoEditor)

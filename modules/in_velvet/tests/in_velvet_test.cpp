@@ -314,6 +314,56 @@ TEST_F(Velvet, ScriptedOpenings)
     EXPECT_TRUE(Logged("[PylSoftWMAInputModule::Open(407)] Open(): Failed to open the file C:\\nowhere\\case.wma"));
 }
 
+// Runs `call` on a thread of its own and tells whether it returned within
+// `ms`; one that has not is let go (the blocked reader calls are released,
+// then blocked again) and waited for, so a failing test still ends.
+bool ReturnsWithin(DWORD ms, const std::function<void()>& call)
+{
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+        call();
+        done = true;
+    });
+    bool inTime = WaitFor([&] { return done.load(); }, ms);
+    if (!inTime) standin::ReleaseBlocked();
+    t.join();
+    if (!inTime) standin::ReleaseBlocked(false);
+    return inTime;
+}
+
+TEST_F(Velvet, ReaderStuckInOpenOrCloseIsLeftBehind)
+{
+    standin::Script s;
+    s.wavPath = Data("play.wav");
+    s.callWaitMs = 500;
+    s.openBlocks = true;
+    standin::Install(s);
+    void* h = nullptr;
+    EXPECT_TRUE(ReturnsWithin(5000, [&] { h = m->input.Open("C:\\nowhere\\stuck.wma", nullptr); }));
+    EXPECT_EQ(h, nullptr);
+    EXPECT_TRUE(Logged("[PylSoftWMAInputModule::CWmaFlt::Open(267)] CWmaFlt::Open(): failed to open(hr=0x800705b4)"));
+    EXPECT_TRUE(Logged("[PylSoftWMAInputModule::Open(407)] Open(): Failed to open the file C:\\nowhere\\stuck.wma"));
+
+    script().openBlocks = false;
+    script().closeBlocks = true;
+    h = m->input.Open("C:\\nowhere\\closing.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ReadAll(h) == WavData("play.wav"));
+    int closed = 0;
+    EXPECT_TRUE(ReturnsWithin(5000, [&] { closed = m->input.Close(h); }));
+    EXPECT_EQ(closed, 1);
+    EXPECT_TRUE(Logged("[PylSoftWMAInputModule::CWmaFlt::Stop(648)] CWmaFlt::Stop(): the reader did not stop or close "
+                       "in time and is left behind(file=C:\\nowhere\\closing.wma)"));
+
+    // The next file is not held up by the readers left behind.
+    script().closeBlocks = false;
+    h = m->input.Open("C:\\nowhere\\next.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ReadAll(h) == WavData("play.wav"));
+    EXPECT_EQ(m->input.Close(h), 1);
+    standin::ReleaseBlocked();
+}
+
 TEST_F(Velvet, SecondOutputOversizedSampleAndStatusesAreHandled)
 {
     script().outputs = 2;

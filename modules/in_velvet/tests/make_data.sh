@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Test files for the WMA input module, made with sox, ffmpeg and python:
 # WMA files with tags (and ffmpeg's own decode of one, as 16-bit PCM to
-# compare ours with), damaged headers, and a WAV the stand-in reader plays.
+# compare ours with), damaged headers and damage after the header, and a WAV
+# the stand-in reader plays.
 set -euo pipefail
 out=$1
 rm -rf "$out"
@@ -105,4 +106,32 @@ items = [
     descriptor('Odd', 9, b'xyz'),
 ]
 open('typed.wma', 'wb').write(replace_object(GUIDS['extended'], struct.pack('<H', len(items)) + b''.join(items)))
+
+# Damage after the header, which the platform's reader cannot survive: index
+# entry counts far past the object, a media object of 2 GiB, a presentation
+# time of 2^32 - 1 ms in the first payload, a second header after the data,
+# and a zero packet size in a broadcast file.
+props = next(o for o, g, n in kids if g == bytes.fromhex('a1dcab8c47a9cf118ee400c00c205365')) + 24
+def first_replicated_data():
+    at = header_size + 50
+    if good[at] & 0x80:
+        at += 1 + (good[at] & 0x0F)
+    kinds, properties = good[at], good[at + 1]
+    width = lambda t: (0, 1, 2, 4)[t & 3]
+    at += 2 + width(kinds >> 5) + width(kinds >> 1) + width(kinds >> 3) + 6 + (kinds & 1)
+    return at + 1 + width(properties >> 4) + width(properties >> 2) + width(properties)
+rep = first_replicated_data()
+def patched(at, data):
+    b = bytearray(good)
+    b[at:at + len(data)] = data
+    return bytes(b)
+simple_index = bytes.fromhex('90080033b1e5cf1189f400a0c90349cb')
+for count in (0x7FFFFFFF, 0xFFFFFFFF):
+    body = bytes(16) + struct.pack('<QII', 10000000, 1, count) + struct.pack('<IH', 0, 1) * 2
+    open('bad/index_%08x.wma' % count, 'wb').write(good + simple_index + struct.pack('<Q', 24 + len(body)) + body)
+open('bad/object_2g.wma', 'wb').write(patched(rep, struct.pack('<I', 0x80000000)))
+open('bad/pts_ffffffff.wma', 'wb').write(patched(rep + 4, struct.pack('<I', 0xFFFFFFFF)))
+open('bad/second_header.wma', 'wb').write(good + good[:header_size])
+flags = struct.unpack('<I', good[props + 64:props + 68])[0] | 1
+open('bad/packet0_broadcast.wma', 'wb').write(patched(props + 64, struct.pack('<III', flags, 0, 0)))
 PY

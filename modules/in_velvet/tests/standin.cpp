@@ -18,6 +18,8 @@ namespace {
 Script g_script;
 Record* g_record = new Record;
 std::mutex g_mu;  // the record's vectors and the script's attributes
+// Set: calls that the script blocks return.
+HANDLE g_released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
 const GUID kAudio = {0x73647561, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 const GUID kVideo = {0x73646976, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
@@ -252,6 +254,7 @@ public:
     STDMETHODIMP Open(const WCHAR*, IWMReaderCallback* callback, void* context) override
     {
         ProbeCom();
+        if (g_script.openBlocks) WaitForSingleObject(g_released, INFINITE);
         HRESULT hr = g_script.openCall;
         if (FAILED(hr) && hr != kOpenPending) return hr;
         callback_ = callback;
@@ -265,6 +268,7 @@ public:
     STDMETHODIMP Close() override
     {
         ProbeCom();
+        if (g_script.closeBlocks) WaitForSingleObject(g_released, INFINITE);
         if (!worker_.joinable()) return E_UNEXPECTED;
         Shut();
         return S_OK;
@@ -498,7 +502,7 @@ HRESULT CreateEditor(IWMMetadataEditor** out)
 
 bool PlatformEditor() { return g_script.platformEditor; }
 
-const WmRuntime kStandIn = {CreateReader, CreateEditor, PlatformEditor};
+WmRuntime g_standIn = {CreateReader, CreateEditor, PlatformEditor, 0};
 
 }  // namespace
 
@@ -542,10 +546,18 @@ void Install(const Script& script)
     }
     // Records of earlier tests may still be read by late threads: never freed.
     g_record = new Record;
-    SetWmRuntime(&kStandIn);
+    g_standIn.callWaitMs = script.callWaitMs;
+    ResetEvent(g_released);
+    SetWmRuntime(&g_standIn);
 }
 
 void Uninstall() { SetWmRuntime(nullptr); }
+
+void ReleaseBlocked(bool released)
+{
+    if (released) SetEvent(g_released);
+    else ResetEvent(g_released);
+}
 
 Script& CurrentScript() { return g_script; }
 Record& CurrentRecord() { return *g_record; }

@@ -43,6 +43,9 @@ struct Script {
     DWORD oversizedSample = 0;           // a first sample of this many bytes
     bool hold = false;                   // deliver no samples at all
     std::vector<std::pair<WMT_STATUS, HRESULT>> extraStatuses;  // sent after started
+    bool openBlocks = false;             // IWMReader::Open does not return until ReleaseBlocked
+    bool closeBlocks = false;            // nor does IWMReader::Close
+    DWORD callWaitMs = 0;                // the runtime's bound of a blocking reader call (0: the module's)
     // The file's attributes, read by the reader's and the editor's header;
     // flushing an editor writes its changes here.
     Attributes attributes;
@@ -69,6 +72,8 @@ struct Record {
 // Installs the stand-in as the module's runtime with a fresh record.
 void Install(const Script& script);
 void Uninstall();
+// Lets every call blocked by the script return (true), or blocks them again.
+void ReleaseBlocked(bool released = true);
 Script& CurrentScript();
 Record& CurrentRecord();
 std::vector<HRESULT> SampleResults();

@@ -1,0 +1,360 @@
+// The framing of a whole ASF file, walked once from front to back: a header
+// object, then one data object with its packets, then only index objects or
+// objects of other types. Nothing is decoded; the walk makes sure that every
+// size, count and payload header agrees with the bytes that are there, and
+// that no media object or presentation time is far out of bounds.
+#include "asf_structure.h"
+
+#include <string.h>
+
+#include <new>
+#include <vector>
+
+namespace asf {
+namespace {
+
+// Object identifiers, in the byte order of the file.
+const uint8_t kHeaderId[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                               0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+const uint8_t kDataId[16] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                             0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+const uint8_t kFilePropertiesId[16] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                       0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+const uint8_t kSimpleIndexId[16] = {0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11,
+                                    0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB};
+const uint8_t kIndexId[16] = {0xD3, 0x29, 0xE2, 0xD6, 0xDA, 0x35, 0xD1, 0x11,
+                              0x90, 0x34, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xBE};
+
+constexpr uint64_t kObjectHead = 24;       // identifier and 64-bit size
+constexpr uint64_t kHeaderHead = 30;       // object head, child count, two reserved bytes
+constexpr uint64_t kDataHead = 50;         // object head, file id, packet count, reserved
+constexpr uint64_t kFilePropsBody = 80;
+constexpr uint64_t kSimpleIndexHead = 56;  // object head, file id, interval, max count, entry count
+constexpr uint64_t kIndexHead = 34;        // object head, interval, specifier and block counts
+constexpr size_t kWindow = 1u << 20;
+
+uint32_t U16(const uint8_t* p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8; }
+uint32_t U32(const uint8_t* p) { return U16(p) | U16(p + 2) << 16; }
+uint64_t U64(const uint8_t* p) { return (uint64_t)U32(p) | (uint64_t)U32(p + 4) << 32; }
+bool Is(const uint8_t* p, const uint8_t (&id)[16]) { return memcmp(p, id, 16) == 0; }
+
+// The file seen through one buffer that moves forward: each request is served
+// from the buffer or refills it from the requested offset on.
+class Window {
+public:
+    Window(uint64_t size, ReadAt read, void* file) : size_(size), read_(read), file_(file), buf_(kWindow) {}
+
+    // The `bytes` bytes at `at` (at most kWindow), or nullptr when they lie
+    // past the end of the file or cannot be read (failed() tells which).
+    const uint8_t* Get(uint64_t at, size_t bytes)
+    {
+        if (at > size_ || bytes > size_ - at || bytes > kWindow) return nullptr;
+        if (at < start_ || at - start_ > length_ || bytes > length_ - (at - start_)) {
+            size_t n = size_ - at < kWindow ? (size_t)(size_ - at) : kWindow;
+            length_ = 0;
+            if (!read_(file_, at, buf_.data(), n)) {
+                failed_ = true;
+                return nullptr;
+            }
+            start_ = at;
+            length_ = n;
+        }
+        return buf_.data() + (at - start_);
+    }
+    bool failed() const { return failed_; }
+
+private:
+    uint64_t size_;
+    ReadAt read_;
+    void* file_;
+    std::vector<uint8_t> buf_;
+    uint64_t start_ = 0;
+    size_t length_ = 0;
+    bool failed_ = false;
+};
+
+struct FileProperties {
+    uint64_t packets;
+    uint64_t playMs;  // includes the preroll, as the presentation times do
+    bool broadcast;   // packet count and play duration are not valid
+    uint32_t packetSize;
+};
+
+// Reading the fields of one packet, never past `end`.
+class Fields {
+public:
+    Fields(const uint8_t* p, size_t end) : p_(p), end_(end) {}
+    bool Skip(size_t n)
+    {
+        if (n > end_ - at_) return false;
+        at_ += n;
+        return true;
+    }
+    // A field of 0, 1, 2 or 4 bytes as its two-bit length type says.
+    bool Var(uint32_t type, uint32_t* v)
+    {
+        static const size_t kBytes[4] = {0, 1, 2, 4};
+        size_t n = kBytes[type & 3];
+        if (n > end_ - at_) return false;
+        const uint8_t* q = p_ + at_;
+        *v = n == 0 ? 0 : n == 1 ? q[0] : n == 2 ? U16(q) : U32(q);
+        at_ += n;
+        return true;
+    }
+    const uint8_t* Here() const { return p_ + at_; }
+    size_t at() const { return at_; }
+    size_t Left() const { return end_ - at_; }
+    void SetEnd(size_t end) { end_ = end; }
+
+private:
+    const uint8_t* p_;
+    size_t end_;
+    size_t at_ = 0;
+};
+
+class PacketCheck {
+public:
+    PacketCheck(const FileProperties& props, uint64_t fileSize) : props_(props), fileSize_(fileSize) {}
+
+    Fault Check(const uint8_t* p)
+    {
+        const uint32_t size = props_.packetSize;
+        Fields f(p, size);
+        if (p[0] & 0x80) {
+            // Error correction data: its length type must be 0, its length in the low bits.
+            if (p[0] & 0x60) return Fault::Packet;
+            if (!f.Skip(1 + (p[0] & 0x0F))) return Fault::Packet;
+        }
+        const uint8_t* flags = f.Here();
+        uint32_t length = 0, sequence = 0, padding = 0;
+        if (!f.Skip(2)) return Fault::Packet;
+        const uint32_t lengthTypes = flags[0], properties = flags[1];
+        if (!f.Var(lengthTypes >> 5, &length) || !f.Var(lengthTypes >> 1, &sequence) ||
+            !f.Var(lengthTypes >> 3, &padding) || !f.Skip(6))  // send time and duration
+            return Fault::Packet;
+        // A packet stated shorter than the packet size is padded up to it.
+        size_t end = size;
+        if ((lengthTypes >> 5) & 3) {
+            if (length > size || length < f.at()) return Fault::Packet;
+            if (padding == 0) end = length;
+        }
+        if (padding > end - f.at()) return Fault::Packet;
+        f.SetEnd(end - padding);
+
+        if (!(lengthTypes & 1)) return Payload(f, properties, -1);
+        if (!f.Skip(1)) return Fault::Packet;
+        const uint32_t payloadFlags = f.Here()[-1];
+        const int lengthType = (int)(payloadFlags >> 6);
+        if (lengthType == 0) return Fault::Packet;
+        for (uint32_t i = 0, count = payloadFlags & 0x3F; i < count; ++i) {
+            Fault fault = Payload(f, properties, lengthType);
+            if (fault != Fault::None) return fault;
+        }
+        return Fault::None;
+    }
+
+private:
+    // One payload; lengthType -1: the single payload, which fills the rest of the packet.
+    Fault Payload(Fields& f, uint32_t properties, int lengthType)
+    {
+        uint32_t objectNumber = 0, offset = 0, replicated = 0, length = 0;
+        if (!f.Skip(1)) return Fault::Packet;
+        const uint32_t stream = f.Here()[-1] & 0x7F;
+        if (!f.Var(properties >> 4, &objectNumber) || !f.Var(properties >> 2, &offset) ||
+            !f.Var(properties, &replicated) || replicated > f.Left())
+            return Fault::Packet;
+        const uint8_t* rep = f.Here();
+        f.Skip(replicated);
+        // Payload data must follow.
+        if (f.Left() == 0) return Fault::Packet;
+        if (lengthType < 0) length = (uint32_t)f.Left();
+        else if (!f.Var((uint32_t)lengthType, &length) || length > f.Left()) return Fault::Packet;
+        const uint8_t* data = f.Here();
+        f.Skip(length);
+
+        if (replicated == 1) {
+            // Compressed: the offset field holds the presentation time, the
+            // data a run of sub-payloads, each with a length byte before it.
+            for (uint32_t at = 0; at < length; at += 1 + data[at])
+                if (data[at] > length - at - 1) return Fault::Packet;
+            return Time(stream, offset);
+        }
+        if (replicated == 0) return Fault::None;
+        if (replicated < 8) return Fault::Packet;
+        uint32_t objectSize = U32(rep);
+        if (objectSize > kMaxMediaObject || objectSize > fileSize_) return Fault::MediaObjectSize;
+        return Time(stream, U32(rep + 4));
+    }
+
+    // The first payload of a stream fixes where the stream starts: it must lie
+    // within the play duration; later ones within a margin past it.
+    Fault Time(uint32_t stream, uint32_t ms)
+    {
+        bool first = !seen_[stream];
+        seen_[stream] = true;
+        if (props_.broadcast) return Fault::None;
+        uint64_t limit = props_.playMs + (first ? 0 : kTimeMarginMs);
+        return ms > limit ? Fault::PresentationTime : Fault::None;
+    }
+
+    const FileProperties& props_;
+    uint64_t fileSize_;
+    bool seen_[128] = {};
+};
+
+Fault ReadFailure(const Window& w, Fault otherwise) { return w.failed() ? Fault::Unreadable : otherwise; }
+
+// The header object and the file properties in it.
+Fault CheckHeader(Window& w, uint64_t fileSize, uint64_t* headerSize, FileProperties* props)
+{
+    const uint8_t* h = w.Get(0, kHeaderHead);
+    if (!h) return ReadFailure(w, Fault::NoHeader);
+    uint64_t size = U64(h + 16);
+    if (!Is(h, kHeaderId) || size < kHeaderHead || size > fileSize) return Fault::NoHeader;
+    bool found = false;
+    for (uint64_t at = kHeaderHead; size - at >= kObjectHead;) {
+        const uint8_t* o = w.Get(at, kObjectHead);
+        if (!o) return ReadFailure(w, Fault::NoHeader);
+        uint64_t objectSize = U64(o + 16);
+        if (objectSize < kObjectHead || objectSize > size - at) return Fault::HeaderObject;
+        if (!found && Is(o, kFilePropertiesId)) {
+            if (objectSize < kObjectHead + kFilePropsBody) return Fault::NoFileProperties;
+            const uint8_t* b = w.Get(at + kObjectHead, kFilePropsBody);
+            if (!b) return ReadFailure(w, Fault::NoFileProperties);
+            uint32_t minimum = U32(b + 68), maximum = U32(b + 72);
+            if (minimum != maximum || minimum < kMinPacketSize || minimum > kMaxPacketSize) return Fault::PacketSize;
+            props->packets = U64(b + 32);
+            props->playMs = U64(b + 40) / 10000;
+            props->broadcast = (U32(b + 64) & 1) != 0;
+            props->packetSize = minimum;
+            found = true;
+        }
+        at += objectSize;
+    }
+    *headerSize = size;
+    return found ? Fault::None : Fault::NoFileProperties;
+}
+
+Fault CheckData(Window& w, uint64_t at, uint64_t fileSize, const FileProperties& props, uint64_t* dataSize)
+{
+    const uint8_t* d = fileSize - at >= kDataHead ? w.Get(at, kDataHead) : nullptr;
+    if (!d || !Is(d, kDataId)) return ReadFailure(w, Fault::NoData);
+    uint64_t size = U64(d + 16);
+    if (size < kDataHead || size > fileSize - at) return Fault::DataSize;
+    uint64_t bytes = size - kDataHead, packets = bytes / props.packetSize;
+    uint64_t stated = U64(d + 40);
+    // A broadcast file need not know its packet count; the data object may say 0.
+    if (bytes % props.packetSize != 0 ||
+        (!props.broadcast && (props.packets != packets || stated != packets)) ||
+        (props.broadcast && stated != 0 && stated != packets))
+        return Fault::PacketCount;
+    PacketCheck check(props, fileSize);
+    for (uint64_t i = 0; i < packets; ++i) {
+        const uint8_t* p = w.Get(at + kDataHead + i * props.packetSize, props.packetSize);
+        if (!p) return ReadFailure(w, Fault::DataSize);
+        Fault fault = check.Check(p);
+        if (fault != Fault::None) return fault;
+    }
+    *dataSize = size;
+    return Fault::None;
+}
+
+// The entry counts of an index object against its size.
+Fault CheckIndex(Window& w, uint64_t at, uint64_t size)
+{
+    if (size < kIndexHead) return Fault::IndexEntries;
+    const uint8_t* b = w.Get(at + kObjectHead, kIndexHead - kObjectHead);
+    if (!b) return ReadFailure(w, Fault::IndexEntries);
+    uint64_t specifiers = U16(b + 4), blocks = U32(b + 6);
+    uint64_t used = kIndexHead + 4 * specifiers;
+    if (specifiers == 0 || used > size) return Fault::IndexEntries;
+    for (uint64_t i = 0; i < blocks; ++i) {
+        const uint8_t* e = size - used >= 4 ? w.Get(at + used, 4) : nullptr;
+        if (!e) return ReadFailure(w, Fault::IndexEntries);
+        uint64_t block = 4 + 8 * specifiers + 4 * specifiers * (uint64_t)U32(e);
+        if (block > size - used) return Fault::IndexEntries;
+        used += block;
+    }
+    return Fault::None;
+}
+
+// One object after the data object; *size is its size.
+Fault CheckTrailingObject(Window& w, uint64_t at, uint64_t fileSize, uint64_t* size)
+{
+    const uint8_t* o = fileSize - at >= kObjectHead ? w.Get(at, kObjectHead) : nullptr;
+    if (!o) return ReadFailure(w, Fault::ObjectSize);
+    *size = U64(o + 16);
+    if (*size < kObjectHead || *size > fileSize - at) return Fault::ObjectSize;
+    if (Is(o, kHeaderId) || Is(o, kDataId)) return Fault::ObjectOrder;
+    if (Is(o, kSimpleIndexId)) {
+        const uint8_t* b = *size >= kSimpleIndexHead ? w.Get(at + kObjectHead, kSimpleIndexHead - kObjectHead) : nullptr;
+        if (!b) return ReadFailure(w, Fault::IndexEntries);
+        // Each entry: a 32-bit packet number and a 16-bit packet count.
+        if (U32(b + 28) > (*size - kSimpleIndexHead) / 6) return Fault::IndexEntries;
+    } else if (Is(o, kIndexId)) {
+        return CheckIndex(w, at, *size);
+    }
+    return Fault::None;
+}
+
+}  // namespace
+
+Fault CheckStructure(uint64_t fileSize, ReadAt read, void* file)
+{
+    Window w(fileSize, read, file);
+    FileProperties props = {};
+    uint64_t headerSize = 0, dataSize = 0;
+    Fault fault = CheckHeader(w, fileSize, &headerSize, &props);
+    if (fault == Fault::None) fault = CheckData(w, headerSize, fileSize, props, &dataSize);
+    for (uint64_t at = headerSize + dataSize, size = 0; fault == Fault::None && at < fileSize; at += size)
+        fault = CheckTrailingObject(w, at, fileSize, &size);
+    return fault;
+}
+
+}  // namespace asf
+
+#ifdef _WIN32
+
+namespace {
+
+bool ReadFileAt(void* file, uint64_t offset, uint8_t* to, size_t bytes)
+{
+    while (bytes > 0) {
+        OVERLAPPED at = {};
+        at.Offset = (DWORD)offset;
+        at.OffsetHigh = (DWORD)(offset >> 32);
+        DWORD got = 0;
+        if (!ReadFile(static_cast<HANDLE>(file), to, (DWORD)bytes, &got, &at) || got == 0) return false;
+        to += got;
+        offset += got;
+        bytes -= got;
+    }
+    return true;
+}
+
+}  // namespace
+
+HRESULT CheckAsfFile(const wchar_t* path)
+{
+    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+    HRESULT hr;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(f, &size)) {
+        hr = HRESULT_FROM_WIN32(GetLastError());
+    } else {
+        try {
+            asf::Fault fault = asf::CheckStructure((uint64_t)size.QuadPart, ReadFileAt, f);
+            hr = fault == asf::Fault::None         ? S_OK
+                 : fault == asf::Fault::Unreadable ? HRESULT_FROM_WIN32(ERROR_READ_FAULT)
+                                                   : HRESULT_FROM_WIN32(ERROR_BAD_FORMAT);
+        } catch (const std::bad_alloc&) {
+            hr = E_OUTOFMEMORY;
+        }
+    }
+    CloseHandle(f);
+    return hr;
+}
+
+#endif
