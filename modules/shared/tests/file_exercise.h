@@ -1,7 +1,7 @@
 // Puts one (possibly hostile) file through an input module the way the host
-// does: tags by path, open, read to the end with an optional seek, tags of the
-// open stream, close; then checks every heap of the process. Shared by the
-// fuzz test and the tests of crafted files.
+// does: the file test, tags by path, open, read to the end with an optional
+// seek, tags of the open stream, close; then checks every heap of the process.
+// Shared by the fuzz test and the tests of crafted files.
 #pragma once
 #include <windows.h>
 
@@ -67,6 +67,8 @@ inline ExerciseResult ExerciseFile(IVqProModule* m, const std::string& path, con
         lstrcpynA(t.info.path, path.c_str(), sizeof t.info.path);
     };
 
+    *at = "IsOurFile";
+    m->input.IsOurFile(path.c_str());
     if (o.writeTags) {
         *at = "SetTagEx";
         freshInfo();

@@ -480,6 +480,543 @@ void Wav(Bytes& b, Rng& r, std::string* log)
     }
 }
 
+// ---- ASF (Windows Media Audio) ----------------------------------------------
+
+const size_t kNone = (size_t)-1;
+
+// Object identifiers in the byte order of the file.
+enum AsfId {
+    kIdHeader, kIdData, kIdFileProps, kIdStreamProps, kIdContent, kIdExtContent, kIdHeaderExt, kIdCodecList,
+    kIdSimpleIndex, kIdIndex, kIdBitrate, kIdPadding, kIdMetadata, kIdMetadataLibrary, kIdExtStreamProps,
+    kIdLanguages, kIdMediaObjectIndex, kIdTimecodeIndex, kIdMutualExclusion, kIdCount
+};
+const uint8_t kAsfIds[kIdCount][16] = {
+    {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C},
+    {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C},
+    {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11, 0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65},
+    {0x91, 0x07, 0xDC, 0xB7, 0xB7, 0xA9, 0xCF, 0x11, 0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65},
+    {0x33, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C},
+    {0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11, 0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50},
+    {0xB5, 0x03, 0xBF, 0x5F, 0x2E, 0xA9, 0xCF, 0x11, 0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65},
+    {0x40, 0x52, 0xD1, 0x86, 0x1D, 0x31, 0xD0, 0x11, 0xA3, 0xA4, 0x00, 0xA0, 0xC9, 0x03, 0x48, 0xF6},
+    {0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11, 0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB},
+    {0xD3, 0x29, 0xE2, 0xD6, 0xDA, 0x35, 0xD1, 0x11, 0x90, 0x34, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xBE},
+    {0xCE, 0x75, 0xF8, 0x7B, 0x8D, 0x46, 0xD1, 0x11, 0x8D, 0x82, 0x00, 0x60, 0x97, 0xC9, 0xA2, 0xB2},
+    {0x74, 0xD4, 0x06, 0x18, 0xDF, 0xCA, 0x09, 0x45, 0xA4, 0xBA, 0x9A, 0xAB, 0xCB, 0x96, 0xAA, 0xE8},
+    {0xEA, 0xCB, 0xF8, 0xC5, 0xAF, 0x5B, 0x77, 0x48, 0x84, 0x67, 0xAA, 0x8C, 0x44, 0xFA, 0x4C, 0xCA},
+    {0x94, 0x1C, 0x23, 0x44, 0x98, 0x94, 0xD1, 0x49, 0xA1, 0x41, 0x1D, 0x13, 0x4E, 0x45, 0x70, 0x54},
+    {0xCB, 0xA5, 0xE6, 0x14, 0x72, 0xC6, 0x32, 0x43, 0x83, 0x99, 0xA9, 0x69, 0x52, 0x06, 0x5B, 0x5A},
+    {0xA9, 0x46, 0x43, 0x7C, 0xE0, 0xEF, 0xFC, 0x4B, 0xB2, 0x29, 0x39, 0x3E, 0xDE, 0x41, 0x5C, 0x85},
+    {0xF8, 0x03, 0xB1, 0xFE, 0xAD, 0x12, 0x64, 0x4C, 0x84, 0x0F, 0x2A, 0x1D, 0x2F, 0x7A, 0xD4, 0x8C},
+    {0xD0, 0x3F, 0xB7, 0x3C, 0x4A, 0x0C, 0x03, 0x48, 0x95, 0x3D, 0xED, 0xF7, 0xB6, 0x22, 0x8F, 0x0C},
+    {0xA0, 0x29, 0xE2, 0xD6, 0xDA, 0x35, 0xD1, 0x11, 0x90, 0x34, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xBE},
+};
+
+bool IsAsf(const Bytes& b, size_t at, AsfId id) { return at + 16 <= b.size() && memcmp(&b[at], kAsfIds[id], 16) == 0; }
+
+uint64_t GetLE64(const Bytes& b, size_t at) { return GetLE(b, at, 4) | (uint64_t)GetLE(b, at + 4, 4) << 32; }
+void PutLE64(Bytes& b, size_t at, uint64_t v)
+{
+    PutLE(b, at, (uint32_t)v, 4);
+    PutLE(b, at + 4, (uint32_t)(v >> 32), 4);
+}
+
+// A value near the old one or one of the interesting ones.
+uint32_t Tweak(Rng& r, uint32_t old) { return r.OneIn(2) ? old + r.Below(9) - 4 : Interesting(r); }
+
+struct AsfObject {
+    size_t at;
+    uint64_t size;
+};
+
+struct AsfFile {
+    std::vector<AsfObject> top;       // top-level objects as far as their sizes lead
+    std::vector<AsfObject> children;  // of the header object
+    size_t data = kNone;              // the data object
+    size_t packets = 0, packetSize = 0, packetCount = 0;  // packets wholly in the file
+};
+
+std::vector<AsfObject> AsfObjects(const Bytes& b, size_t from, size_t to)
+{
+    std::vector<AsfObject> out;
+    for (size_t at = from; at + 24 <= to && out.size() < 256;) {
+        uint64_t size = GetLE64(b, at + 16);
+        out.push_back({at, size});
+        if (size < 24 || size > to - at) break;
+        at += (size_t)size;
+    }
+    return out;
+}
+
+AsfFile AsfLayout(const Bytes& b)
+{
+    AsfFile f;
+    f.top = AsfObjects(b, 0, b.size());
+    if (!f.top.empty() && IsAsf(b, 0, kIdHeader))
+        f.children = AsfObjects(b, 30, (size_t)std::min<uint64_t>(f.top[0].size, b.size()));
+    for (const AsfObject& o : f.children)
+        if (IsAsf(b, o.at, kIdFileProps) && o.at + 24 + 76 <= b.size()) f.packetSize = GetLE(b, o.at + 24 + 68, 4);
+    for (const AsfObject& o : f.top) {
+        if (!IsAsf(b, o.at, kIdData) || f.packetSize < 32 || f.packetSize > 65536) continue;
+        f.data = o.at;
+        f.packets = o.at + 50;
+        size_t stated = o.size > 50 ? (size_t)std::min<uint64_t>((o.size - 50) / f.packetSize, 1u << 20) : 0;
+        f.packetCount = f.packets < b.size() ? std::min(stated, (b.size() - f.packets) / f.packetSize) : 0;
+        break;
+    }
+    return f;
+}
+
+size_t AsfChild(const Bytes& b, const AsfFile& f, AsfId id)
+{
+    for (const AsfObject& o : f.children)
+        if (IsAsf(b, o.at, id)) return o.at;
+    return kNone;
+}
+
+size_t AsfTop(const Bytes& b, const AsfFile& f, AsfId id)
+{
+    for (const AsfObject& o : f.top)
+        if (IsAsf(b, o.at, id)) return o.at;
+    return kNone;
+}
+
+// A field of a packet: where it is and its width in bytes (0: absent).
+struct AsfField {
+    size_t at = kNone;
+    int width = 0;
+};
+
+struct AsfPayloadFields {
+    AsfField stream, objectNumber, offset, replicatedLength, length;
+    size_t replicated = kNone;
+    uint32_t replicatedBytes = 0;
+};
+
+struct AsfPacketFields {
+    size_t first;
+    AsfField length, padding, payloadFlags;
+    size_t flags = kNone, sendTime = kNone;
+    std::vector<AsfPayloadFields> payloads;
+};
+
+// The fields of the packet at `at` as far as they parse.
+AsfPacketFields AsfPacket(const Bytes& b, size_t at, size_t size)
+{
+    AsfPacketFields p;
+    p.first = at;
+    size_t end = std::min(b.size(), at + size), pos = at;
+    auto field = [&](uint32_t type, AsfField* out) {
+        static const int kWidths[4] = {0, 1, 2, 4};
+        out->width = kWidths[type & 3];
+        out->at = pos;
+        pos += out->width;
+        return pos <= end;
+    };
+    if (pos < end && (b[pos] & 0x80)) pos += 1 + (b[pos] & 0x0F);
+    if (pos + 2 > end) return p;
+    p.flags = pos;
+    uint32_t types = b[pos], properties = b[pos + 1];
+    pos += 2;
+    AsfField sequence;
+    if (!field(types >> 5, &p.length) || !field(types >> 1, &sequence) || !field(types >> 3, &p.padding)) return p;
+    p.sendTime = pos;
+    pos += 6;
+    size_t count = 1;
+    if (types & 1) {
+        if (pos >= end) return p;
+        p.payloadFlags = {pos, 1};
+        count = b[pos] & 0x3F;
+        ++pos;
+    }
+    for (size_t i = 0; i < count && pos < end; ++i) {
+        AsfPayloadFields f;
+        AsfField stream{pos++, 1};
+        f.stream = stream;
+        if (!field(properties >> 4, &f.objectNumber) || !field(properties >> 2, &f.offset) ||
+            !field(properties, &f.replicatedLength))
+            break;
+        f.replicatedBytes = GetLE(b, f.replicatedLength.at, f.replicatedLength.width);
+        f.replicated = pos;
+        pos += f.replicatedBytes;
+        uint32_t length = (uint32_t)(end > pos ? end - pos : 0);
+        if (types & 1) {
+            if (!field(b[p.payloadFlags.at] >> 6, &f.length)) break;
+            length = GetLE(b, f.length.at, f.length.width);
+        }
+        p.payloads.push_back(f);
+        pos += length;
+    }
+    return p;
+}
+
+// The packets a mutation touches: the first, one, or every one.
+std::vector<size_t> PickPackets(const AsfFile& f, Rng& r)
+{
+    std::vector<size_t> out;
+    if (f.packetCount == 0) return out;
+    switch (r.Below(3)) {
+    case 0: out.push_back(f.packets); break;
+    case 1: out.push_back(f.packets + r.Below((uint32_t)f.packetCount) * f.packetSize); break;
+    default:
+        for (size_t i = 0; i < f.packetCount; ++i) out.push_back(f.packets + i * f.packetSize);
+        break;
+    }
+    return out;
+}
+
+void PutField(Bytes& b, const AsfField& f, uint32_t v)
+{
+    if (f.at != kNone && f.width > 0) PutLE(b, f.at, v, f.width);
+}
+
+void AsfGuid(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
+{
+    *log += "asf-guid ";
+    std::vector<AsfObject> all = f.top;
+    all.insert(all.end(), f.children.begin(), f.children.end());
+    if (all.empty()) return;
+    size_t at = all[r.Below((uint32_t)all.size())].at;
+    if (r.OneIn(8)) {
+        b[at + r.Below(16)] ^= (uint8_t)(1 + r.Below(255));
+    } else {
+        memcpy(&b[at], kAsfIds[r.Below(kIdCount)], 16);
+    }
+}
+
+void AsfSize(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
+{
+    *log += "asf-size ";
+    std::vector<AsfObject> all = f.top;
+    all.insert(all.end(), f.children.begin(), f.children.end());
+    if (all.empty()) return;
+    const AsfObject& o = all[r.Below((uint32_t)all.size())];
+    uint64_t v = r.OneIn(2) ? o.size + r.Below(65) - 32 : Interesting(r);
+    if (r.OneIn(8)) v |= (uint64_t)Interesting(r) << 32;
+    PutLE64(b, o.at + 16, v);
+}
+
+// Appends an index object with counts that may or may not fit it.
+void AsfAppendIndex(Bytes& b, const AsfFile& f, Rng& r)
+{
+    bool simple = r.OneIn(2);
+    Bytes o(kAsfIds[simple ? kIdSimpleIndex : kIdIndex], kAsfIds[simple ? kIdSimpleIndex : kIdIndex] + 16);
+    o.resize(24);
+    uint32_t entries = r.OneIn(2) ? r.Below(8) : Interesting(r);
+    size_t stored = std::min<uint32_t>(entries, 64);
+    if (simple) {
+        o.resize(56 + 6 * stored);
+        PutLE64(o, 40, 10000000);
+        PutLE(o, 48, r.Below(4), 4);
+        PutLE(o, 52, entries, 4);
+        for (size_t i = 0; i < stored; ++i) PutLE(o, 56 + 6 * i, r.Below((uint32_t)f.packetCount + 2), 4);
+    } else {
+        uint32_t specifiers = r.OneIn(4) ? Interesting(r) & 0xFFFF : 1 + r.Below(2);
+        size_t shown = std::min<uint32_t>(specifiers, 4);
+        o.resize(34 + 4 * shown + 4 + 8 * shown + 4 * shown * stored);
+        PutLE(o, 24, 1000, 4);
+        PutLE(o, 28, specifiers, 2);
+        PutLE(o, 30, r.OneIn(3) ? Interesting(r) : 1, 4);
+        for (size_t i = 0; i < shown; ++i) PutLE(o, 34 + 4 * i, 1 + r.Below(2) + (r.Below(3) << 16), 4);
+        PutLE(o, 34 + 4 * shown, entries, 4);
+    }
+    PutLE64(o, 16, r.OneIn(4) ? Interesting(r) : o.size());
+    b.insert(b.end(), o.begin(), o.end());
+}
+
+void AsfIndex(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
+{
+    *log += "asf-index ";
+    size_t simple = AsfTop(b, f, kIdSimpleIndex), index = AsfTop(b, f, kIdIndex);
+    if ((simple == kNone && index == kNone) || r.OneIn(4)) {
+        AsfAppendIndex(b, f, r);
+        return;
+    }
+    if (simple != kNone && (index == kNone || r.OneIn(2))) {
+        static const size_t offsets[] = {40, 48, 52, 56, 60};
+        size_t at = simple + offsets[r.Below(5)];
+        PutLE(b, at, Tweak(r, GetLE(b, at, 4)), 4);
+    } else {
+        static const size_t offsets[] = {24, 28, 30, 34, 38, 46};
+        size_t at = index + offsets[r.Below(6)];
+        PutLE(b, at, Tweak(r, GetLE(b, at, 4)), at == index + 28 ? 2 : 4);
+    }
+}
+
+void AsfContent(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
+{
+    size_t at = AsfChild(b, f, kIdContent);
+    if (at == kNone) return;
+    *log += "asf-content ";
+    size_t field = at + 24 + 2 * r.Below(5);
+    uint32_t old = GetLE(b, field, 2);
+    PutLE(b, field, r.OneIn(3) ? old | 1 : Tweak(r, old), 2);
+}
+
+void AsfExtendedContent(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
+{
+    size_t at = AsfChild(b, f, kIdExtContent);
+    if (at == kNone) return;
+    *log += "asf-extended ";
+    size_t count = GetLE(b, at + 24, 2);
+    if (count == 0 || r.OneIn(5)) {
+        PutLE(b, at + 24, Tweak(r, (uint32_t)count), 2);
+        return;
+    }
+    // Walk to one descriptor: name length, name, value type, value length, value.
+    size_t pick = r.Below((uint32_t)count), pos = at + 26;
+    for (size_t i = 0; i < pick && pos + 6 <= b.size(); ++i) {
+        size_t name = GetLE(b, pos, 2);
+        pos += 2 + name + 4 + GetLE(b, pos + 2 + name + 2, 2);
+    }
+    if (pos + 2 > b.size()) return;
+    size_t name = GetLE(b, pos, 2);
+    switch (r.Below(3)) {
+    case 0: PutLE(b, pos, r.OneIn(2) ? name | 1 : Tweak(r, (uint32_t)name), 2); break;
+    case 1: PutLE(b, pos + 2 + name, r.OneIn(2) ? r.Below(8) : Interesting(r), 2); break;
+    default: PutLE(b, pos + 4 + name, Tweak(r, GetLE(b, pos + 4 + name, 2)), 2); break;
+    }
+}
+
+// An object that can sit in the header extension, with counts and lengths
+// that may or may not fit it.
+Bytes AsfExtensionObject(Rng& r)
+{
+    static const AsfId kinds[] = {kIdMetadata, kIdMetadataLibrary, kIdExtStreamProps, kIdLanguages, kIdPadding,
+                                  kIdMutualExclusion, kIdBitrate};
+    AsfId id = kinds[r.Below(7)];
+    Bytes o(kAsfIds[id], kAsfIds[id] + 16);
+    o.resize(24);
+    auto u16 = [&](uint32_t v) { o.push_back((uint8_t)v), o.push_back((uint8_t)(v >> 8)); };
+    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+    auto count = [&](uint32_t fits) { return r.OneIn(3) ? Interesting(r) : fits; };
+    switch (id) {
+    case kIdMetadata:
+    case kIdMetadataLibrary: {
+        uint32_t records = 1 + r.Below(3);
+        u16(count(records));
+        for (uint32_t i = 0; i < records; ++i) {
+            uint32_t nameBytes = 2 * (1 + r.Below(6)), dataBytes = r.Below(12);
+            u16(r.OneIn(2) ? 0 : Interesting(r));  // language index or reserved
+            u16(r.Below(3));                       // stream number
+            u16(count(nameBytes));
+            u16(r.OneIn(2) ? r.Below(7) : Interesting(r));  // data type
+            u32(count(dataBytes));
+            for (uint32_t k = 0; k < nameBytes + dataBytes; ++k) o.push_back((uint8_t)(k < nameBytes ? 'a' + k : r.Next()));
+        }
+        break;
+    }
+    case kIdExtStreamProps: {
+        for (int i = 0; i < 6; ++i) u32(r.OneIn(2) ? r.Below(100000) : Interesting(r));  // times, rates, sizes
+        u32(r.Below(4));                                 // flags
+        u16(1 + r.Below(2));                             // stream number
+        u16(0);                                          // language index
+        for (int i = 0; i < 2; ++i) u32(r.Below(1000));  // average time per frame
+        uint32_t names = r.Below(2), systems = r.Below(3);
+        u16(count(names));
+        u16(count(systems));
+        for (uint32_t i = 0; i < names; ++i) u16(0), u16(count(4)), u32(0x00620061);
+        for (uint32_t i = 0; i < systems; ++i) {
+            const uint8_t* system = kAsfIds[r.Below(kIdCount)];
+            o.insert(o.end(), system, system + 16);
+            u16(r.OneIn(2) ? 0xFFFF : r.Below(16));
+            u32(count(0));
+        }
+        break;
+    }
+    case kIdLanguages: {
+        uint32_t languages = 1 + r.Below(2);
+        u16(count(languages));
+        for (uint32_t i = 0; i < languages; ++i) {
+            uint32_t bytes = r.OneIn(2) ? 12 : (uint32_t)r.Below(256);
+            o.push_back((uint8_t)bytes);
+            for (int k = 0; k < 12; ++k) o.push_back((uint8_t)(k & 1 ? 0 : 'e'));
+        }
+        break;
+    }
+    default:
+        for (uint32_t i = 0, n = r.Below(40); i < n; ++i) o.push_back((uint8_t)(r.OneIn(2) ? 0 : r.Next()));
+        break;
+    }
+    PutLE64(o, 16, r.OneIn(6) ? Interesting(r) : o.size());
+    return o;
+}
+
+void AsfHeaderExtension(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
+{
+    size_t at = AsfChild(b, f, kIdHeaderExt);
+    if (at == kNone || at + 46 > b.size()) return;
+    *log += "asf-hext ";
+    if (r.OneIn(4)) {
+        PutLE(b, at + 42, Tweak(r, GetLE(b, at + 42, 4)), 4);
+        return;
+    }
+    // A new object at the start of the extension's data; the sizes of the
+    // extension and of the header grow with it, now and then one of them not.
+    Bytes o = AsfExtensionObject(r);
+    b.insert(b.begin() + at + 46, o.begin(), o.end());
+    if (!r.OneIn(8)) PutLE(b, at + 42, GetLE(b, at + 42, 4) + (uint32_t)o.size(), 4);
+    if (!r.OneIn(8)) PutLE64(b, at + 16, GetLE64(b, at + 16) + o.size());
+    if (!r.OneIn(8)) PutLE64(b, 16, GetLE64(b, 16) + o.size());
+}
+
+void AsfFileProperties(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
+{
+    size_t at = AsfChild(b, f, kIdFileProps);
+    if (at == kNone || at + 104 > b.size()) return;
+    *log += "asf-fileprops ";
+    size_t body = at + 24;
+    switch (r.Below(9)) {
+    case 0: PutLE64(b, body + 32, Tweak(r, GetLE(b, body + 32, 4))); break;  // packets
+    case 1: PutLE64(b, body + 40, r.OneIn(2) ? Tweak(r, GetLE(b, body + 40, 4)) : (uint64_t)Interesting(r) << 16); break;
+    case 2: PutLE64(b, body + 48, Tweak(r, GetLE(b, body + 48, 4))); break;  // send duration
+    case 3: PutLE64(b, body + 56, r.OneIn(2) ? r.Below(20000) : Interesting(r)); break;  // preroll
+    case 4: PutLE(b, body + 64, r.OneIn(2) ? GetLE(b, body + 64, 4) ^ (1 + r.Below(3)) : Interesting(r), 4); break;
+    case 5:
+    case 6: {
+        // Minimum and maximum packet size, alike or not.
+        uint32_t v = Tweak(r, GetLE(b, body + 68, 4));
+        PutLE(b, body + 68, v, 4);
+        PutLE(b, body + 72, r.OneIn(3) ? Tweak(r, v) : v, 4);
+        break;
+    }
+    case 7: PutLE(b, body + 76, Interesting(r), 4); break;  // bit rate
+    default: b[body + 64] |= 1; break;                       // broadcast
+    }
+}
+
+void AsfStreamProperties(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
+{
+    size_t at = AsfChild(b, f, kIdStreamProps);
+    if (at == kNone || at + 102 > b.size()) return;
+    *log += "asf-stream ";
+    size_t body = at + 24;
+    // Type-specific data length, error correction length, flags (stream
+    // number), then the wave format: tag, channels, rate, byte rate, block
+    // align, bits, extra size, and the codec's own data.
+    static const size_t offsets[] = {40, 44, 48, 54, 56, 58, 62, 66, 68, 70, 72, 74};
+    static const int widths[] = {4, 4, 2, 2, 2, 4, 4, 2, 2, 2, 2, 4};
+    int i = r.Below(13);
+    if (i == 12) {
+        memcpy(&b[body], kAsfIds[r.Below(kIdCount)], 16);  // stream type
+        return;
+    }
+    PutLE(b, body + offsets[i], Tweak(r, GetLE(b, body + offsets[i], widths[i])), widths[i]);
+}
+
+void AsfPacketField(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
+{
+    int what = r.Below(6);
+    static const char* names[] = {"ec", "flags", "properties", "length", "padding", "time"};
+    *log += std::string("asf-packet-") + names[what] + " ";
+    uint32_t v = (uint32_t)r.Next();
+    for (size_t at : PickPackets(f, r)) {
+        AsfPacketFields p = AsfPacket(b, at, f.packetSize);
+        switch (what) {
+        case 0: b[at] = (uint8_t)(r.OneIn(2) ? 0x80 | (v & 0x6F) : v); break;
+        case 1: if (p.flags != kNone) b[p.flags] = (uint8_t)(r.OneIn(2) ? b[p.flags] ^ (1u << (v & 7)) : v); break;
+        case 2: if (p.flags != kNone) b[p.flags + 1] = (uint8_t)(r.OneIn(2) ? b[p.flags + 1] ^ (1u << (v & 7)) : v); break;
+        case 3: PutField(b, p.length, Tweak(r, GetLE(b, p.length.at, p.length.width))); break;
+        case 4: PutField(b, p.padding, Tweak(r, GetLE(b, p.padding.at, p.padding.width))); break;
+        default: {  // send time (32 bits) or duration (16 bits)
+            int width = r.OneIn(2) ? 4 : 2;
+            if (p.sendTime != kNone) PutLE(b, p.sendTime + (width == 4 ? 0 : 4), Interesting(r), width);
+            break;
+        }
+        }
+    }
+}
+
+void AsfPayloadField(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
+{
+    int what = r.Below(8);
+    static const char* names[] = {"count", "stream", "object", "offset", "replicated", "objectsize", "time", "length"};
+    *log += std::string("asf-payload-") + names[what] + " ";
+    for (size_t at : PickPackets(f, r)) {
+        AsfPacketFields p = AsfPacket(b, at, f.packetSize);
+        if (what == 0) {
+            if (p.payloadFlags.at != kNone) b[p.payloadFlags.at] = (uint8_t)Tweak(r, b[p.payloadFlags.at]);
+            continue;
+        }
+        if (p.payloads.empty()) continue;
+        const AsfPayloadFields& q = p.payloads[r.OneIn(2) ? 0 : r.Below((uint32_t)p.payloads.size())];
+        bool replicated = q.replicatedBytes >= 8 && q.replicated + 8 <= b.size();
+        switch (what) {
+        case 1: PutField(b, q.stream, r.OneIn(2) ? b[q.stream.at] ^ 0x80 : r.Below(128)); break;
+        case 2: PutField(b, q.objectNumber, Tweak(r, GetLE(b, q.objectNumber.at, q.objectNumber.width))); break;
+        case 3: PutField(b, q.offset, Tweak(r, GetLE(b, q.offset.at, q.offset.width))); break;
+        case 4: PutField(b, q.replicatedLength, r.OneIn(2) ? r.Below(10) : Interesting(r)); break;
+        case 5: if (replicated) PutLE(b, q.replicated, r.OneIn(3) ? GetLE(b, q.replicated, 4) ^ (1u << r.Below(32)) : Interesting(r), 4); break;
+        case 6: if (replicated) PutLE(b, q.replicated + 4, r.OneIn(3) ? GetLE(b, q.replicated + 4, 4) ^ (1u << r.Below(32)) : Interesting(r), 4); break;
+        default: PutField(b, q.length, Tweak(r, GetLE(b, q.length.at, q.length.width))); break;
+        }
+    }
+}
+
+// Cuts the file at an object's boundary (give or take a few bytes) or inside a packet.
+void AsfTruncate(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
+{
+    *log += "asf-truncate ";
+    std::vector<size_t> cuts;
+    for (const AsfObject& o : f.top) cuts.push_back(o.at), cuts.push_back(o.at + 24);
+    for (const AsfObject& o : f.children) cuts.push_back(o.at);
+    for (size_t i = 0; i < f.packetCount; ++i) cuts.push_back(f.packets + i * f.packetSize + r.Below((uint32_t)f.packetSize));
+    if (cuts.empty()) return;
+    size_t keep = cuts[r.Below((uint32_t)cuts.size())] + r.Below(9) - 4;
+    if (keep < b.size()) b.resize(keep);
+}
+
+// A second header (the file's own, or one changed on the way) after the data
+// object, and now and then a second data object.
+void AsfSecondHeader(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
+{
+    if (f.top.empty() || f.data == kNone) return;
+    *log += "asf-second-header ";
+    size_t header = (size_t)std::min<uint64_t>(f.top[0].size, b.size());
+    size_t dataEnd = (size_t)std::min<uint64_t>(f.data + GetLE64(b, f.data + 16), b.size());
+    Bytes copy(b.begin(), b.begin() + header);
+    if (r.OneIn(3)) copy.insert(copy.end(), b.begin() + f.data, b.begin() + dataEnd);
+    if (r.OneIn(3) && copy.size() > 30) copy[30 + r.Below((uint32_t)copy.size() - 30)] ^= 0xFF;
+    b.insert(b.begin() + (r.OneIn(2) ? dataEnd : b.size()), copy.begin(), copy.end());
+}
+
+// A packet copied over another one or put in beside it.
+void AsfPacketSplice(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
+{
+    if (f.packetCount == 0) return;
+    *log += "asf-packet-splice ";
+    size_t from = f.packets + r.Below((uint32_t)f.packetCount) * f.packetSize;
+    size_t to = f.packets + r.Below((uint32_t)f.packetCount) * f.packetSize;
+    Bytes packet(b.begin() + from, b.begin() + from + f.packetSize);
+    if (r.OneIn(2)) std::copy(packet.begin(), packet.end(), b.begin() + to);
+    else b.insert(b.begin() + to, packet.begin(), packet.end());
+}
+
+void Asf(Bytes& b, Rng& r, std::string* log)
+{
+    AsfFile f = AsfLayout(b);
+    switch (r.Below(15)) {
+    case 0: AsfGuid(b, f, r, log); break;
+    case 1: AsfSize(b, f, r, log); break;
+    case 2:
+        *log += "asf-header-count ";
+        PutLE(b, 24, Tweak(r, GetLE(b, 24, 4)), 4);
+        break;
+    case 3: AsfIndex(b, f, r, log); break;
+    case 4: AsfContent(b, f, r, log); break;
+    case 5: AsfExtendedContent(b, f, r, log); break;
+    case 6: AsfHeaderExtension(b, f, r, log); break;
+    case 7: AsfFileProperties(b, f, r, log); break;
+    case 8: AsfStreamProperties(b, f, r, log); break;
+    case 9:
+    case 10: AsfPacketField(b, f, r, log); break;
+    case 11:
+    case 12: AsfPayloadField(b, f, r, log); break;
+    case 13: r.OneIn(2) ? AsfTruncate(b, f, r, log) : AsfPacketSplice(b, f, r, log); break;
+    default: AsfSecondHeader(b, f, r, log); break;
+    }
+}
+
 }  // namespace
 
 Bytes Mutate(const Bytes& seed, Format format, Rng& rng, std::string* log)
@@ -491,6 +1028,8 @@ Bytes Mutate(const Bytes& seed, Format format, Rng& rng, std::string* log)
             Generic(b, rng, log);
         } else if (format == Format::Wav) {
             Wav(b, rng, log);
+        } else if (format == Format::Wma) {
+            Asf(b, rng, log);
         } else {
             switch (rng.Below(5)) {
             case 0: MpegFrameHeader(b, rng, log); break;

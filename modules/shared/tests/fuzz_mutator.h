@@ -1,6 +1,7 @@
 // Deterministic mutations of small audio files for the input modules' fuzz
 // test: generic byte damage plus changes to the header fields that the MPEG,
-// ID3v2 and RIFF/WAVE parsers read. Plain C++, no Windows calls.
+// ID3v2 and RIFF/WAVE parsers read, and to the objects, packets and payloads
+// of ASF files. Plain C++, no Windows calls.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -29,7 +30,7 @@ private:
     uint64_t s_;
 };
 
-enum class Format { Mpeg, Wav };
+enum class Format { Mpeg, Wav, Wma };
 
 // The random stream of file number `index` of a run started with `seed`:
 // any single file of a run can be made again on its own.

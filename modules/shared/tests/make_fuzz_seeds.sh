@@ -2,12 +2,14 @@
 # Small seed files for the input modules' fuzz test: MPEG layer II/III streams
 # of every kind the parsers branch on (CBR with an Info frame, VBR with a Xing
 # frame, MPEG-2 and 2.5, CRC, free format, ID3v1 and ID3v2.2/2.3/2.4 tags with
-# compressed, unsynchronised and flagged frames) and RIFF/WAVE files (8-, 16-,
-# 24-bit and float, extensible, LIST/fact/odd-sized chunks).
+# compressed, unsynchronised and flagged frames), RIFF/WAVE files (8-, 16-,
+# 24-bit and float, extensible, LIST/fact/odd-sized chunks) and ASF files of
+# Windows Media Audio (both codec versions, mono and stereo, with and without
+# tags, small packets, simple index and index objects).
 set -euo pipefail
 out=$1
 rm -rf "$out"
-mkdir -p "$out/mpeg" "$out/wav"
+mkdir -p "$out/mpeg" "$out/wav" "$out/wma"
 cd "$out"
 
 sox -n -r 44100 -c 2 -b 16 st.wav synth 0.3 sawtooth 220 sine 660 vol 0.7
@@ -85,4 +87,31 @@ def chunk(cid, payload):
 body = b'WAVE' + chunk(b'fmt ', fmt) + chunk(b'fact', struct.pack('<I', 3000)) + chunk(b'odd ', b'abc') + \
        chunk(b'data', pcm) + chunk(b'LIST', b'INFOISFT\x04\0\0\0vq\0\0')
 open('wav/chunks.wav', 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
+PY
+
+# WMA seeds: short, so the platform's reader gets through many of them.
+tags=(-metadata title="Seed title" -metadata artist="Seed artist" -metadata album="Seed album"
+      -metadata genre="Seed genre" -metadata date=2003 -metadata track=5 -metadata comment="Seed comment"
+      -metadata copyright="(c) Seed" -metadata WM/PromotionURL=http://seed.example/ -metadata BPM=120.5)
+wma() { # name, seconds, then ffmpeg's encoder options
+    local name=$1 seconds=$2
+    shift 2
+    ffmpeg -loglevel error -y -f lavfi -i "sine=frequency=500:duration=$seconds:sample_rate=44100" "$@" "wma/$name"
+}
+wma v1_mono.wma 0.4 -c:a wmav1 -ac 1 -ar 22050 -b:a 32k
+wma v1_stereo_tags.wma 0.4 -c:a wmav1 -ac 2 -ar 32000 -b:a 64k "${tags[@]}"
+wma v2_mono_tags.wma 0.4 -c:a wmav2 -ac 1 -ar 16000 -b:a 24k "${tags[@]}"
+wma v2_stereo.wma 0.4 -c:a wmav2 -ac 2 -ar 44100 -b:a 128k
+wma v2_small_packets.wma 1.0 -c:a wmav2 -ac 2 -ar 22050 -b:a 48k -packet_size 500 -metadata title="Small packets"
+python3 - <<'PY'
+import struct
+# The same file with a simple index and an index object after the data.
+d = open('wma/v2_stereo.wma', 'rb').read()
+entries = [(0, 1), (0, 1), (1, 1)]
+body = bytes(16) + struct.pack('<QII', 1000000, 1, len(entries)) + b''.join(struct.pack('<IH', *e) for e in entries)
+simple = bytes.fromhex('90080033b1e5cf1189f400a0c90349cb') + struct.pack('<Q', 24 + len(body)) + body
+blocks = struct.pack('<I', 2) + struct.pack('<Q', 0) + struct.pack('<II', 0, 3200)
+body = struct.pack('<IHI', 100, 1, 1) + struct.pack('<HH', 1, 1) + blocks
+index = bytes.fromhex('d329e2d6da35d1119034 00a0c90349be'.replace(' ', '')) + struct.pack('<Q', 24 + len(body)) + body
+open('wma/v2_indexed.wma', 'wb').write(d + simple + index)
 PY
