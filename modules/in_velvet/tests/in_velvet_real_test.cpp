@@ -184,6 +184,33 @@ TEST_F(RealWma, DamagedHeadersFailCleanly)
     EXPECT_EQ(r, 0);
 }
 
+TEST_F(RealWma, TagObjectWithBadContentsGivesNoTagsAndTheFilePlays)
+{
+    struct Case {
+        const char* name;
+        const char* title;
+        const char* album;
+    };
+    // The content description's title fits, but it comes from the extended
+    // content, as the album does.
+    for (const Case& c :
+         {Case{"badcontent", "Sweep Title", "Sweep Album"}, Case{"badextended", "Sweep Title", "<Not Set>"}}) {
+        std::string path = Data(std::string(c.name) + ".wma");
+        int r = 0;
+        TrackInfo t = TagsOf(path, &r);
+        ASSERT_EQ(r, 1) << c.name << g_h.LogText();
+        EXPECT_STREQ(t.title, c.title);
+        EXPECT_STREQ(t.album, c.album);
+        EXPECT_EQ(t.bitrate, 128000);
+        void* h = m()->input.Open(path.c_str(), nullptr);
+        ASSERT_NE(h, nullptr) << c.name;
+        double stated = m()->input.GetTime(2, h);
+        std::vector<unsigned char> pcm = g_h.ReadAll(h, 17640, 4);
+        EXPECT_EQ(m()->input.Close(h), 1);
+        EXPECT_NEAR(pcm.size() / 176400.0, stated, 0.15) << c.name;
+    }
+}
+
 TEST_F(RealWma, WritingTagsIsRefusedWhereThereIsNoEditor)
 {
     std::string path = g_h.dir() + "\\copy.wma";

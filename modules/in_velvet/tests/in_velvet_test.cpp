@@ -751,3 +751,22 @@ TEST(OwnHeaderReader, AnswersLikeTheRuntimeForEveryStoredType)
     EXPECT_EQ(bad.Open(Data("bad\\size0.wma")), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
     EXPECT_EQ(bad.Get(L"Duration", &v), (HRESULT)0xC00D07F0);
 }
+
+TEST(OwnHeaderReader, ManyDescriptorsReadQuicklyAndTheFirstOfANameCounts)
+{
+    OwnHeader h;
+    DWORD t0 = GetTickCount();
+    ASSERT_EQ(h.Open(Data("many.wma")), S_OK);
+    DWORD took = GetTickCount() - t0;
+    printf("65,535 descriptors read in %lu ms\n", took);
+    EXPECT_LT(took, 2000u);
+    standin::Value v;
+    ASSERT_EQ(h.Get(L"X0007", &v), S_OK);
+    EXPECT_TRUE(v == standin::Dword(7));
+    ASSERT_EQ(h.Get(L"xfffa", &v), S_OK);
+    EXPECT_TRUE(v == standin::Dword(0xfffa));
+    ASSERT_EQ(h.Get(L"Title", &v), S_OK);
+    EXPECT_TRUE(v == standin::Text(L"Sweep Title"));
+    ASSERT_EQ(h.Get(L"wm/albumTITLE", &v), S_OK);
+    EXPECT_TRUE(v == standin::Text(L"Many Album"));
+}

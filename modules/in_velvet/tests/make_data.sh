@@ -105,4 +105,27 @@ items = [
     descriptor('Odd', 9, b'xyz'),
 ]
 open('typed.wma', 'wb').write(replace_object(GUIDS['extended'], struct.pack('<H', len(items)) + b''.join(items)))
+
+# Object sizes that are right around contents that are not: a content
+# description whose title fits but whose author runs past the object, and an
+# extended content description that counts one descriptor more than it holds.
+title = 'Content Title\0'.encode('utf-16le')
+author = 'Cut Author'.encode('utf-16le')
+body = struct.pack('<5H', len(title), len(author) + 2, 0, 0, 0) + title + author
+open('badcontent.wma', 'wb').write(replace_object(GUIDS['content'], body))
+ext_at = next(o for o, g, n in kids if g == GUIDS['extended'])
+count = struct.unpack('<H', good[ext_at + 24:ext_at + 26])[0]
+b = bytearray(good)
+b[ext_at + 24:ext_at + 26] = struct.pack('<H', count + 1)
+open('badextended.wma', 'wb').write(bytes(b))
+
+# 65,535 extended content descriptors, some of them repeating an earlier name
+# in other letters (the first one of a name counts).
+repeats = [descriptor('TITLE', 0, 'Later Title\0'.encode('utf-16le')),
+           descriptor('X0007', 3, struct.pack('<I', 999)),
+           descriptor('wm/albumtitle', 0, 'Later Album\0'.encode('utf-16le'))]
+many = [descriptor('WM/AlbumTitle', 0, 'Many Album\0'.encode('utf-16le'))]
+many += [descriptor('x%04x' % i, 3, struct.pack('<I', i)) for i in range(65535 - len(repeats) - 1)]
+many += repeats
+open('many.wma', 'wb').write(replace_object(GUIDS['extended'], struct.pack('<H', len(many)) + b''.join(many)))
 PY
