@@ -211,6 +211,33 @@ TEST_F(Velvet, PlaysTheWavUnderOurOwnClockToTheEnd)
     EXPECT_EQ(record().readersAlive, 0);
 }
 
+TEST_F(Velvet, StreamWhoseFirstSampleIsLatePlaysFromIt)
+{
+    script().lateStart = 30000000;
+    void* h = m->input.Open("C:\\nowhere\\late.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    DWORD t0 = GetTickCount();
+    EXPECT_TRUE(ReadAll(h) == WavData("play.wav"));
+    EXPECT_LT(GetTickCount() - t0, 5000u);
+    EXPECT_EQ(m->input.Close(h), 1);
+    EXPECT_FALSE(Logged("CWmaFlt::Read"));
+}
+
+TEST_F(Velvet, StalledReaderEndsTheStreamWithAnErrorLine)
+{
+    script().hold = true;
+    void* h = m->input.Open("C:\\nowhere\\stuck.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    char b[64];
+    DWORD t0 = GetTickCount();
+    EXPECT_EQ(m->input.Read(b, sizeof b, h), -1);
+    EXPECT_GE(GetTickCount() - t0, 19000u);
+    EXPECT_TRUE(Logged("[PylSoftWMAInputModule::CWmaFlt::Read(530)] CWmaFlt::Read(): the reader stalled, the stream "
+                       "of C:\\nowhere\\stuck.wma ends here"))
+        << LogText();
+    EXPECT_EQ(m->input.Close(h), 1);
+}
+
 TEST_F(Velvet, SeekDeliversNothingFromBeforeIt)
 {
     script().wavPath = Data("long.wav");
@@ -260,7 +287,15 @@ TEST_F(Velvet, FailedSeekEndsTheStream)
                        "at 5000000,(hr=0xc00d0bcf)"));
     DWORD t0 = GetTickCount();
     EXPECT_EQ(m->input.Read(block, sizeof block, h), -1);
+    EXPECT_EQ(m->input.Read(block, sizeof block, h), -1);
     EXPECT_LT(GetTickCount() - t0, 1000u);
+    // Why the stream ends here, said once.
+    std::string line = "[PylSoftWMAInputModule::CWmaFlt::Read(515)] CWmaFlt::Read(): the reader did not start, the "
+                       "stream of C:\\nowhere\\clip.wma ends here";
+    std::string text = LogText();
+    size_t at = text.find(line);
+    EXPECT_NE(at, std::string::npos) << text;
+    EXPECT_EQ(text.find(line, at + 1), std::string::npos);
     EXPECT_EQ(m->input.Close(h), 1);
 }
 

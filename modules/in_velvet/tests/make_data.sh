@@ -19,6 +19,11 @@ ffmpeg -v error -y -i sweep.wav -c:a wmav2 -b:a 128k \
     -metadata "CurveEnd.Curve=2,5" tagged.wma
 ffmpeg -v error -y -i tagged.wma -f s16le -acodec pcm_s16le tagged.raw
 ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 tagged.wma > tagged.duration
+# Six seconds, to which an index is added below whose entries all point 3 s
+# ahead: the reader's first sample then comes 3 s after the start.
+sox -n -r 44100 -c 2 -b 16 sweep6.wav synth 6 sine 200-3000 sine 300-4000 vol 0.5
+ffmpeg -v error -y -i sweep6.wav -c:a wmav2 -b:a 128k late.wma
+ffmpeg -v error -y -i late.wma -f s16le -acodec pcm_s16le late.raw
 # No tags at all (ffmpeg still writes its own encoder name).
 ffmpeg -v error -y -i sweep.wav -t 1 -c:a wmav2 -b:a 64k "Artist - Song.wma"
 # What the stand-in reader plays: one second, 16-bit stereo; and four seconds,
@@ -128,4 +133,29 @@ many = [descriptor('WM/AlbumTitle', 0, 'Many Album\0'.encode('utf-16le'))]
 many += [descriptor('x%04x' % i, 3, struct.pack('<I', i)) for i in range(65535 - len(repeats) - 1)]
 many += repeats
 open('many.wma', 'wb').write(replace_object(GUIDS['extended'], struct.pack('<H', len(many)) + b''.join(many)))
+
+# The index of late.wma: every entry points at the first packet from 3 s on.
+d = open('late.wma', 'rb').read()
+hsize = struct.unpack('<Q', d[16:24])[0]
+fp = next(o for o, g, n in objects(d)[0] if g == bytes.fromhex('a1dcab8c47a9cf118ee400c00c205365')) + 24
+preroll = struct.unpack('<Q', d[fp + 56:fp + 64])[0]
+psize = struct.unpack('<I', d[fp + 68:fp + 72])[0]
+packets = struct.unpack('<Q', d[hsize + 40:hsize + 48])[0]
+
+def first_time(p):
+    """The presentation time (ms) of the first payload of the packet at offset p."""
+    width = [0, 1, 2, 4]
+    if d[p] & 0x80:
+        p += 1 + (d[p] & 0x0F)
+    flags, props, p = d[p], d[p + 1], p + 2
+    p += sum(width[(flags >> s) & 3] for s in (5, 1, 3)) + 6 + (flags & 1) + 1
+    p += width[(props >> 4) & 3] + width[(props >> 2) & 3] + width[props & 3]
+    return struct.unpack('<I', d[p + 4:p + 8])[0]
+
+first = next(i for i in range(packets) if first_time(hsize + 50 + i * psize) >= preroll + 3000)
+entries = 8
+body = bytes(16) + struct.pack('<QII', 10000000, 1, entries) + struct.pack('<IH', first, 1) * entries
+simple_index = bytes.fromhex('90080033b1e5cf1189f400a0c90349cb')
+open('late.wma', 'ab').write(simple_index + struct.pack('<Q', 24 + len(body)) + body)
+open('late.start', 'w').write('%.3f\n' % ((first_time(hsize + 50 + first * psize) - preroll) / 1000))
 PY

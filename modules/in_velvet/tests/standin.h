@@ -42,6 +42,7 @@ struct Script {
     bool zeroByteRate = false;           // the output format states 0 bytes per second
     DWORD oversizedSample = 0;           // a first sample of this many bytes
     bool hold = false;                   // deliver no samples at all
+    QWORD lateStart = 0;                 // sample times begin this long after the start
     std::vector<std::pair<WMT_STATUS, HRESULT>> extraStatuses;  // sent after started
     // The file's attributes, read by the reader's and the editor's header;
     // flushing an editor writes its changes here.
