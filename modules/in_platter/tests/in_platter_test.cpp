@@ -542,4 +542,91 @@ TEST_F(CdTest, TrackFilesOnTheCdDrive)
     m->input.Close(h);
 }
 
+// The program's import of a C library function pointed elsewhere; the entry
+// it had, or NULL when the program does not import it.
+void* ReplaceImport(const char* name, void* replacement)
+{
+    auto* base = reinterpret_cast<uint8_t*>(GetModuleHandleA(nullptr));
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    auto& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d) {
+        if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), "msvcrt.dll") != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        auto* entries = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++entries) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<char*>(byName->Name), name) != 0) continue;
+            DWORD protect;
+            VirtualProtect(&entries->u1.Function, sizeof entries->u1.Function, PAGE_READWRITE, &protect);
+            void* previous = reinterpret_cast<void*>(entries->u1.Function);
+            entries->u1.Function = reinterpret_cast<uintptr_t>(replacement);
+            VirtualProtect(&entries->u1.Function, sizeof entries->u1.Function, protect, &protect);
+            return previous;
+        }
+    }
+    return nullptr;
+}
+
+int(__cdecl* g_stricmp)(const char*, const char*);
+volatile LONG g_nullCompares;
+
+// _stricmp that counts the NULL texts it is given (a crash on Windows).
+int __cdecl CountingStricmp(const char* a, const char* b)
+{
+    if (a && b) return g_stricmp(a, b);
+    InterlockedIncrement(&g_nullCompares);
+    return a == b ? 0 : a ? 1 : -1;
+}
+
+struct TagScan {
+    IVqProModule* m;
+    std::string path;
+    volatile LONG stop;
+    int answers, wrong;
+};
+
+DWORD WINAPI ScanTags(void* p)
+{
+    auto* s = static_cast<TagScan*>(p);
+    while (!s->stop) {
+        TrackInfo info = {};
+        lstrcpynA(info.path, s->path.c_str(), 255);
+        if (s->m->input.GetTagEx(&info) != 1) continue;
+        ++s->answers;
+        if (info.track != 2 || s->path != info.path) ++s->wrong;
+    }
+    return 0;
+}
+
+TEST_F(CdTest, GetTagExOnAnotherThreadLooksOnlyAtOpenedInstances)
+{
+    // GetTagEx looks through the slots by path while Open, on this thread,
+    // puts its instances into them and sets them up.
+    Start("a.model", "drives 2");
+    level = LogError;
+    void* previous = ReplaceImport("_stricmp", reinterpret_cast<void*>(CountingStricmp));
+    ASSERT_NE(previous, nullptr);
+    g_stricmp = reinterpret_cast<int(__cdecl*)(const char*, const char*)>(previous);
+    g_nullCompares = 0;
+    TagScan scan = {m, Track(2), 0, 0, 0};
+    HANDLE thread = CreateThread(nullptr, 0, ScanTags, &scan, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    int opened = 0;
+    for (int i = 0; i < 20; ++i) {
+        void* h = m->input.Open(Track(2).c_str(), nullptr);
+        if (!h) continue;
+        ++opened;
+        m->input.Close(h);
+    }
+    InterlockedExchange(&scan.stop, 1);
+    WaitForSingleObject(thread, 60000);
+    CloseHandle(thread);
+    ReplaceImport("_stricmp", previous);
+    EXPECT_GT(opened, 0);
+    EXPECT_GT(scan.answers, 0);
+    EXPECT_EQ(scan.wrong, 0);
+    EXPECT_EQ(g_nullCompares, 0);
+}
+
 }  // namespace
