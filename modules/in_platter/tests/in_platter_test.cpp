@@ -71,7 +71,9 @@ std::string Track(int n)
 
 int RunChild(const char* mode, const std::string& path)
 {
-    std::string cmd = "\"" + vqtest::BinDir() + "\\cd_child.exe\" " + mode + " \"" + path + "\"";
+    // Built by appending: GCC 12 warns wrongly (-Wrestrict) about a literal + string here.
+    std::string cmd = "\"";
+    cmd += vqtest::BinDir() + "\\cd_child.exe\" " + mode + " \"" + path + "\"";
     STARTUPINFOA si = {sizeof si};
     PROCESS_INFORMATION pi;
     if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
