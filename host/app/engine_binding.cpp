@@ -5,11 +5,8 @@
 #include <commctrl.h>
 #include <stdio.h>
 #include <string.h>
-#include "engine.h"
-#if __has_include("capture_engine.h")
 #include "capture_engine.h"
-#define HAVE_CAPTURE_ENGINE 1
-#endif
+#include "engine.h"
 #include "host_state.h"
 #include "pages.h"
 #include "resource.h"
@@ -51,6 +48,7 @@ public:
         EnableWindow(GetDlgItem(g_host.mainDialog, IDC_PREVIOUS), TRUE);
         EnableWindow(GetDlgItem(g_host.mainDialog, IDC_NEXT), TRUE);
     }
+    void RestoreTitle() override { ShowProgramTitle(); }
 
 private:
     static HWND Page() { return g_host.pages[PageProcessing]; }
@@ -105,7 +103,7 @@ public:
         return sel == CB_ERR ? THREAD_PRIORITY_NORMAL : (int)SendMessageA(list, CB_GETITEMDATA, sel, 0);
     }
     bool DeleteOriginals() override { return HostInt16(SetDeleteOriginals) != 0; }
-    void WhenDone() override { PerformWhenDone(); }
+    void WhenDone(const EngineRunSummary& summary) override { PerformWhenDone(&summary); }
     void RecordingTags(TrackInfo* info) override
     {
         HWND page = g_host.pages[PageSource];
@@ -118,7 +116,6 @@ public:
     }
 };
 
-#ifdef HAVE_CAPTURE_ENGINE
 // The recording settings as the Encoder page left them, read for every block.
 class HostCaptureSettings : public CaptureSettings {
 public:
@@ -127,7 +124,6 @@ public:
     double SilenceLength() override { return HostDouble(SetSilenceLength); }
     double MaximumSilence() override { return HostDouble(SetMaximumSilence); }
 };
-#endif
 
 struct Run {
     EngineContext ctx;
@@ -135,9 +131,7 @@ struct Run {
     ListRows rows;
     PageActions actions;
     bool files;
-#ifdef HAVE_CAPTURE_ENGINE
     HostCaptureSettings captureSettings;
-#endif
 };
 
 int SelectedData(int page, int control)
@@ -152,13 +146,8 @@ DWORD WINAPI EngineThread(LPVOID param)
     Run* run = static_cast<Run*>(param);
     if (run->files) {
         ProccessFiles(&run->ctx);
-    } else {
-#ifdef HAVE_CAPTURE_ENGINE
-        if (ProccessLiveInput(&run->ctx, &run->captureSettings) < 0)
-            run->sink.EnableNavigation();
-#else
+    } else if (ProccessLiveInput(&run->ctx, &run->captureSettings) < 0) {
         run->sink.EnableNavigation();
-#endif
     }
     delete run;
     return 0;

@@ -204,6 +204,13 @@ void OnCloseRequest(HWND dlg)
 
 } // namespace
 
+void ShowProgramTitle()
+{
+    char title[256];
+    snprintf(title, sizeof(title), "%s %s", g_hostModule.h.DisplayName, g_host.versionText);
+    SetWindowTextA(g_host.mainDialog, title);
+}
+
 INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
@@ -211,9 +218,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam
         g_host.mainDialog = dlg;
         g_host.mainBrush = CreatePageBrush(dlg);
         ShowSplash(dlg);
-        char title[256];
-        snprintf(title, sizeof(title), "%s %s", g_hostModule.h.DisplayName, g_host.versionText);
-        SetWindowTextA(dlg, title);
+        ShowProgramTitle();
         SendMessageA(dlg, WM_SETICON, ICON_BIG, (LPARAM)g_hostModule.h.hIcon);
         SetStatus("Loading configuration...");
         PylConfigRead(g_host.settings, HostSettingCount, nullptr, g_host.hInstance);

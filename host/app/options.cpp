@@ -6,6 +6,7 @@
 #include <shellapi.h>
 #include <stdio.h>
 #include <initializer_list>
+#include "engine.h"
 #include "host_state.h"
 #include "pages.h"
 #include "resource.h"
@@ -244,19 +245,74 @@ int ExitSystem(int flags)
     return 1;
 }
 
-void PerformWhenDone()
+void RunFailureText(const EngineRunSummary& summary, char* buf, int size)
+{
+    if (!buf || size <= 0)
+        return;
+    buf[0] = 0;
+    int used = 0;
+    auto add = [&](const char* text) {
+        if (used < size - 1) {
+            lstrcpynA(buf + used, text, size - used);
+            used += lstrlenA(buf + used);
+        }
+    };
+    char line[EnginePathChars + 256];
+    if (summary.recording != EngineRunSummary::RecordingNone) {
+        add(LoadStr(summary.recording == EngineRunSummary::RecordingNotStarted ? IDS_RECORDING_NOT_STARTED
+                                                                                : IDS_RECORDING_FAILED));
+    }
+    if (summary.failed > 0) {
+        if (used)
+            add("\n");
+        snprintf(line, sizeof(line), LoadStr(IDS_FILES_FAILED), summary.failed, summary.files);
+        add(line);
+        add("\n");
+        int named = summary.failed < EngineRunSummary::MaxNames ? summary.failed : (int)EngineRunSummary::MaxNames;
+        for (int i = 0; i < named; i++) {
+            add("\n");
+            add(summary.failedNames[i]);
+        }
+        if (summary.failed > named) {
+            snprintf(line, sizeof(line), LoadStr(IDS_FILES_FAILED_MORE), summary.failed - named);
+            add("\n");
+            add(line);
+        }
+    }
+    const char* log = HostLogFile();
+    if (log && log[0]) {
+        snprintf(line, sizeof(line), LoadStr(IDS_SEE_LOG_FILE), log);
+        add("\n\n");
+        add(line);
+    }
+}
+
+void PerformWhenDone(const EngineRunSummary* summary)
 {
     HWND list = GetDlgItem(g_host.pages[PageProcessing], IDC_WHEN_DONE);
     int sel = (int)SendMessageA(list, CB_GETCURSEL, 0, 0);
     int action = sel == CB_ERR ? -1 : (int)SendMessageA(list, CB_GETITEMDATA, sel, 0);
+    bool failed = summary && EngineRunFailed(*summary);
+    // Told while the program is still there to tell it (log off, restart and
+    // power off are unattended: the failures stay in the log).
+    auto tellFailures = [&] {
+        char text[EngineRunSummary::MaxNames * EnginePathChars + 2048];
+        RunFailureText(*summary, text, sizeof(text));
+        g_seams.messageBox(g_host.mainDialog, text, g_hostModule.h.DisplayName, MB_ICONWARNING);
+    };
     switch (action) {
     case IDS_ENCODE_MORE:
         ResetPages();
         FlashWindow(g_host.mainDialog, TRUE);
-        g_seams.messageBox(g_host.mainDialog, LoadStr(IDS_BATCH_COMPLETE), g_hostModule.h.DisplayName,
-                           MB_ICONINFORMATION);
+        if (failed)
+            tellFailures();
+        else
+            g_seams.messageBox(g_host.mainDialog, LoadStr(IDS_BATCH_COMPLETE), g_hostModule.h.DisplayName,
+                               MB_ICONINFORMATION);
         break;
     case IDS_END_PROGRAM:
+        if (failed)
+            tellFailures();
         PostMessageA(g_host.mainDialog, WM_CLOSE, 0, 0);
         break;
     case IDS_LOGOFF:

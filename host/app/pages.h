@@ -42,8 +42,15 @@ int ParseDspChain(const char* text);
 int BuildDspChain(HWND dspPage);
 
 // Options / end of batch.
+struct EngineRunSummary;
 int ExitSystem(int flags);
-void PerformWhenDone();
+// The "When done" action; a summary with failures is told to the user first
+// (NULL: a run without failures).
+void PerformWhenDone(const EngineRunSummary* summary = nullptr);
+// Text of the message box that tells what a run could not do.
+void RunFailureText(const EngineRunSummary& summary, char* buf, int size);
+// The main window's own title: display name and version.
+void ShowProgramTitle();
 int ShowOptionsDialog(HWND parent);
 
 // Encoder page helpers (also used by tests).

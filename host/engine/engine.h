@@ -65,6 +65,8 @@ public:
     virtual void EnablePause(bool enable) = 0;
     // A run that ended early (no encoder, no memory) gives the wizard back.
     virtual void EnableNavigation() = 0;
+    // The run is over: the window title goes back to the program's own.
+    virtual void RestoreTitle() = 0;
 };
 
 // A sink that shows nothing, for runs without a window.
@@ -76,6 +78,7 @@ public:
     void SetTitle(const char*) override {}
     void EnablePause(bool) override {}
     void EnableNavigation() override {}
+    void RestoreTitle() override {}
 };
 
 // The Files page's rows (sorted by path): read in order, taken from the front.
@@ -137,6 +140,20 @@ private:
     bool forced = true;
 };
 
+// What a finished run could not do, handed to the "When done" action.
+struct EngineRunSummary {
+    enum { MaxNames = 10 };
+    enum Recording { RecordingNone = 0, RecordingNotStarted = 1, RecordingBroken = 2 };
+    int files;   // files taken from the list
+    int failed;  // of those, files not converted (no input module, open, format, DSP, encoder or write failure)
+    char failedNames[MaxNames][EnginePathChars];  // the first failed paths
+    int recording;  // a recording that could not start or ended on an error
+};
+void EngineRunSummaryInit(EngineRunSummary* summary);
+// Counts one file of the run; a failed one is named while there is room.
+void EngineRunSummaryAdd(EngineRunSummary* summary, const char* path, bool converted);
+inline bool EngineRunFailed(const EngineRunSummary& s) { return s.failed > 0 || s.recording != 0; }
+
 // Host actions and live settings the engines consult.
 class EngineActions {
 public:
@@ -147,8 +164,8 @@ public:
     virtual int ThreadPriority() { return THREAD_PRIORITY_NORMAL; }
     // "Delete original files", read for every file.
     virtual bool DeleteOriginals() { return false; }
-    // The "When done" action, after a run that was not stopped.
-    virtual void WhenDone() {}
+    // The "When done" action, after a run that was not stopped, with what failed in it.
+    virtual void WhenDone(const EngineRunSummary& summary) { (void)summary; }
     // A file of the batch has been handled (converted: written and closed without failure).
     virtual void FileFinished(const char* path, bool converted) { (void)path; (void)converted; }
     // Tag fields for a recording without track information (Source page).

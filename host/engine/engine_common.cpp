@@ -76,6 +76,18 @@ void EngineContextInit(EngineContext* ctx)
         ctx->dspChain[i] = -1;
 }
 
+void EngineRunSummaryInit(EngineRunSummary* summary) { memset(summary, 0, sizeof(*summary)); }
+
+void EngineRunSummaryAdd(EngineRunSummary* summary, const char* path, bool converted)
+{
+    summary->files++;
+    if (converted)
+        return;
+    if (summary->failed < EngineRunSummary::MaxNames)
+        lstrcpynA(summary->failedNames[summary->failed], path ? path : "", EnginePathChars);
+    summary->failed++;
+}
+
 const char* EngineText(EngineContext* ctx, int id, char* buf, int size)
 {
     if (size <= 0)

@@ -54,6 +54,8 @@ private:
     void ShowPrescanRow(const char* path, double sum, double duration);
     // Converts one file; false when the thread must end at once (no memory).
     bool ConvertFile(const char* path, int remaining);
+    // Tells the host how a file of the batch ended and counts it for the run's summary.
+    void Finished(const char* path, bool converted);
     void ShowBlock(const char* path, const BlockView& view, double duration, int fileStart, int remaining);
 
     EngineContext* ctx;
@@ -65,7 +67,17 @@ private:
     double total = 0.0;
     double processed = 0.0;
     int batchStart = 0;
+    EngineRunSummary summary;
 };
+
+void Runner::Finished(const char* path, bool converted)
+{
+    if (ctx->actions)
+        ctx->actions->FileFinished(path, converted);
+    // A file cut short by the user's stop is not a failure.
+    if (!Stopped(ctx))
+        EngineRunSummaryAdd(&summary, path, converted);
+}
 
 void Runner::ShowPrescanRow(const char* path, double sum, double duration)
 {
@@ -143,16 +155,14 @@ bool Runner::ConvertFile(const char* path, int remaining)
     EngineLog(ctx, TxtEncoding, LogInfo, kFn, 594, path);
     IVqProModule* input = FindInput(ctx, path);
     if (!input) {
-        if (ctx->actions)
-            ctx->actions->FileFinished(path, false);
+        Finished(path, false);
         return true;
     }
     EngineLog(ctx, TxtOpeningSource, LogDebug, kFn, 608);
     void* stream = input->input.Open(path, nullptr);
     if (!stream) {
         EngineLog(ctx, TxtSourceOpenError, LogError, kFn, 830);
-        if (ctx->actions)
-            ctx->actions->FileFinished(path, false);
+        Finished(path, false);
         return true;
     }
     EngineStream s;
@@ -162,8 +172,7 @@ bool Runner::ConvertFile(const char* path, int remaining)
     if (!EngineCheckFormat(ctx, &s.format, kFn, 612)) {
         EngineLog(ctx, TxtClosingSource, LogDebug, kFn, 806);
         input->input.Close(stream);
-        if (ctx->actions)
-            ctx->actions->FileFinished(path, false);
+        Finished(path, false);
         return true;
     }
     if (!EngineAllocBuffers(ctx, &s, kFn, 634, 642)) {
@@ -259,8 +268,7 @@ bool Runner::ConvertFile(const char* path, int remaining)
 
     // Only a track that was really converted may lose its source.
     bool converted = success && written > 0 && closed > 0 && !Stopped(ctx);
-    if (ctx->actions)
-        ctx->actions->FileFinished(path, converted);
+    Finished(path, converted);
     if (converted && ctx->actions && ctx->actions->DeleteOriginals()) {
         if (DeleteFileA(path))
             EngineLog(ctx, TxtDeleted, LogInfo, kFn, 820, path);
@@ -284,6 +292,7 @@ int Runner::Run()
         return -1;
     }
     encoder = enc;
+    EngineRunSummaryInit(&summary);
     EngineText(ctx, TxtGeneralProgress, generalFormat, sizeof(generalFormat));
     EngineText(ctx, TxtTrackProgress, trackFormat, sizeof(trackFormat));
     EngineText(ctx, TxtTitleProgress, titleFormat, sizeof(titleFormat));
@@ -306,6 +315,7 @@ int Runner::Run()
         int remaining = ctx->files->Count();
         if (!ConvertFile(path, remaining)) {
             // No memory for the buffers: the run ends without "When done".
+            ctx->sink->RestoreTitle();
             ctx->sink->EnableNavigation();
             return 0;
         }
@@ -313,8 +323,11 @@ int Runner::Run()
         if (Stopped(ctx))
             return 0;
     }
-    if (!Stopped(ctx) && ctx->actions)
-        ctx->actions->WhenDone();
+    if (Stopped(ctx))
+        return 0;
+    ctx->sink->RestoreTitle();
+    if (ctx->actions)
+        ctx->actions->WhenDone(summary);
     return 0;
 }
 

@@ -68,8 +68,9 @@ struct DriveSlot {
     int32_t msf;           // read the table of contents with MSF addresses
     int32_t prepared;      // the fixed method's set-up was sent
     uint32_t ownerProcess;  // id of the process that holds the handle
-    int32_t noMethod;       // automatic detection found no working method
-    uint8_t reserved[64];
+    int32_t failedRounds;   // detection rounds in a row that found no working method
+    uint32_t failedLba;     // start sector of the last of them
+    uint8_t reserved[60];
     uint32_t readProc;      // read procedure: method number, 0 automatic
     uint32_t releaseProc;   // release procedure: 0 none, 1 restore the block size
     int32_t option10;
@@ -101,6 +102,7 @@ static_assert(sizeof(CdList) == 970, "");
 static_assert(sizeof(DriveOpenRequest) == 12, "");
 static_assert(offsetof(DriveOpenRequest, option10) == 10, "");
 static_assert(sizeof(DriveSlot) == 108, "");
+static_assert(offsetof(DriveSlot, failedLba) == 24, "");
 static_assert(offsetof(DriveSlot, readProc) == 88, "");
 static_assert(offsetof(DriveSlot, option10) == 96, "");
 static_assert(sizeof(SharedDriveTable) == 1804, "");

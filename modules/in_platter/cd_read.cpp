@@ -141,11 +141,18 @@ int CheckedRead(int handle, DriveSlot* s, ReadRequest* r)
     return CD_OK;
 }
 
+// A drive that no method reads stays on detection, so that it is tried again
+// on later reads: it may still be spinning up, or only its first sectors may
+// be damaged. After this many failed rounds in a row it is taken as
+// unreadable for now and tried once per second of audio (75 sectors), so that
+// a track it never reads still ends in a bounded time.
+const int32_t kPatientRounds = 100;
+const uint32_t kRetrySpan = 75;
+
 int Detect(int handle, DriveSlot* s, ReadRequest* r)
 {
-    // A drive that no method could read stays failed for this handle rather
-    // than repeating every candidate on each read.
-    if (s->noMethod) {
+    if (s->failedRounds >= kPatientRounds && r->startSector >= s->failedLba &&
+        r->startSector - s->failedLba < kRetrySpan) {
         CdLayer_SetLastError(CDERR_SRB_STATUS);
         return CD_FAIL;
     }
@@ -159,7 +166,10 @@ int Detect(int handle, DriveSlot* s, ReadRequest* r)
         s->prepared = 0;
         for (int attempt = 0; attempt < 3; ++attempt) {
             result = CheckedRead(handle, s, r);
-            if (result == CD_OK) return CD_OK;
+            if (result == CD_OK) {
+                s->failedRounds = 0;
+                return CD_OK;
+            }
         }
         // A candidate that switched the drive to 2352-byte blocks puts it back
         // before the next one is tried.
@@ -169,7 +179,8 @@ int Detect(int handle, DriveSlot* s, ReadRequest* r)
     }
     s->readMethod = 0;
     s->readProc = 0;
-    s->noMethod = 1;
+    if (s->failedRounds < kPatientRounds) ++s->failedRounds;
+    s->failedLba = r->startSector;
     return result;
 }
 

@@ -82,24 +82,27 @@ const char* SkipHeaders(const char* reply)
     return body ? body + 4 : reply + strlen(reply);
 }
 
-// Next line of at most capacity - 1 characters into out: 1 read, 0 the line
-// was longer and is skipped whole, -1 no more text.
-int NextLine(const char*& p, char* out, size_t capacity)
+// Length of the line at p, up to CR LF or the end of the text; next is set
+// to the start of the line after it.
+size_t LineAt(const char* p, const char** next)
 {
-    if (!*p) return -1;
     const char* end = strstr(p, "\r\n");
     size_t n = end ? (size_t)(end - p) : strlen(p);
-    const char* next = end ? end + 2 : p + n;
-    int result = 1;
-    if (n + 1 > capacity) {
-        result = 0;
-        out[0] = '\0';
-    } else {
-        memcpy(out, p, n);
-        out[n] = '\0';
-    }
-    p = next;
-    return result;
+    *next = end ? end + 2 : p + n;
+    return n;
+}
+
+// Next line into out, cut to capacity - 1 characters: the rest of a longer
+// line is skipped, never taken as a line of its own. False when no text is left.
+bool NextLine(const char*& p, char* out, size_t capacity)
+{
+    if (!*p) return false;
+    const char* line = p;
+    size_t n = LineAt(line, &p);
+    if (n > capacity - 1) n = capacity - 1;
+    memcpy(out, line, n);
+    out[n] = '\0';
+    return true;
 }
 
 void CutTrailingNewline(char* s)
@@ -342,7 +345,7 @@ void Cddb_ParseQueryReply(const char* reply, CddbQueryResult* result)
     result->count = 0;
     const char* p = SkipHeaders(reply);
     char line[80];
-    if (NextLine(p, line, sizeof line) != 1) return;
+    if (!NextLine(p, line, sizeof line)) return;
     if (!isdigit((unsigned char)line[0]) || !isdigit((unsigned char)line[1]) || !isdigit((unsigned char)line[2]))
         return;
     int code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
@@ -353,10 +356,7 @@ void Cddb_ParseQueryReply(const char* reply, CddbQueryResult* result)
         }
     } else if (code == 210 || code == 211) {
         for (int i = 0; i < 100 && result->count < room; ++i) {
-            int r = NextLine(p, line, sizeof line);
-            if (r < 0) break;
-            if (r == 0) continue;  // longer than a line may be: dropped
-            if (strcmp(line, ".") == 0) break;
+            if (!NextLine(p, line, sizeof line) || strcmp(line, ".") == 0) break;
             CddbMatch* m = &result->matches[result->count];
             if (Cddb_ParseMatchLine(line, m)) {
                 m->exact = code == 210 ? 1 : 0;
@@ -520,18 +520,14 @@ bool Entry_JoinedValue(const char* text, const char* key, char* out, size_t capa
     bool found = false;
     out[0] = '\0';
     size_t used = 0;
-    const char* p = text;
-    char line[258];
-    for (;;) {
-        int r = NextLine(p, line, sizeof line);
-        if (r < 0) break;
-        if (r == 0 || strncmp(line, key, keyLength) != 0) continue;
+    for (const char *p = text, *next; *p; p = next) {
+        size_t n = LineAt(p, &next);
+        if (n < keyLength || strncmp(p, key, keyLength) != 0) continue;
         found = true;
-        const char* value = line + keyLength;
-        size_t n = strlen(value);
-        if (used + n + 1 > capacity) n = capacity - 1 - used;
-        memcpy(out + used, value, n);
-        used += n;
+        size_t piece = n - keyLength;
+        if (piece > capacity - 1 - used) piece = capacity - 1 - used;
+        memcpy(out + used, p + keyLength, piece);
+        used += piece;
         out[used] = '\0';
     }
     return found;

@@ -41,6 +41,7 @@ struct CdaInstance {
     ReadRequest* request;
     uint32_t bytesDelivered;
     TrackInfo info;
+    int32_t opened;  // set under the slot lock once Open has finished it
 };
 
 const char* g_logFile = nullptr;
@@ -202,19 +203,27 @@ int __cdecl IsOurFile(const char* path)
 void* __cdecl Open(const char* path, const StreamFormat* wanted)
 {
     if (!path) return nullptr;
+    // The path is in place before the instance is put in a slot, where
+    // GetTagEx on another thread looks for it.
+    size_t pathBytes = strlen(path) + 1;
+    char* pathCopy = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, pathBytes));
+    if (!pathCopy) return nullptr;
+    memcpy(pathCopy, path, pathBytes);
     CdaInstance* c = nullptr;
-    int slot = -1;
     LockSlots();
     for (int i = kSlots - 1; i >= 0 && !c; --i) {
         if (g_slots[i]) continue;
         c = static_cast<CdaInstance*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(CdaInstance)));
         if (c) {
+            c->path = pathCopy;
             g_slots[i] = c;
-            slot = i;
         }
     }
     UnlockSlots();
-    if (!c) return nullptr;
+    if (!c) {
+        HeapFree(GetProcessHeap(), 0, pathCopy);
+        return nullptr;
+    }
     InitializeCriticalSection(&c->lock);
 
     CdaTrackChunk chunk;
@@ -224,7 +233,6 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
         FreeInstance(c);
         return nullptr;
     }
-    (void)slot;
     c->currentSector = c->startSector;
     c->sectorsLeft = c->lengthSectors;
     c->nativeFormat = {0, 2, 44100, 176400, 4, 16};
@@ -233,19 +241,16 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
     const StreamFormat& out = c->outputFormat;
     c->needsConversion =
         out.sampleRate != in.sampleRate || out.bitsPerSample != in.bitsPerSample || out.channels != in.channels;
-    size_t n = strlen(path) + 1;
-    c->path = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, n));
     c->ring = RingBuffer_Create((int32_t)kRingBytes);
     c->request = ReadRequest_Create(kRingSectors);
     // A conversion the converter cannot make is refused here, not in Read.
-    if (!c->path || !c->ring || !c->request ||
+    if (!c->ring || !c->request ||
         (c->needsConversion && !PcmConverter_Supports(&c->nativeFormat, &c->outputFormat))) {
         closeCDHandle(c->drive);
         ReleaseSlot(c);
         FreeInstance(c);
         return nullptr;
     }
-    memcpy(c->path, path, n);
     TrackInfo& info = c->info;
     lstrcpynA(info.path, path, 255);
     info.sampleRate = 44100;
@@ -258,6 +263,9 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
     info.track = chunk.trackNumber;
     info.albumRepeatAfter = info.artistRepeatAfter = info.genreRepeatAfter = info.repeatEvery = -1;
     c->bytesDelivered = 0;
+    LockSlots();
+    c->opened = 1;
+    UnlockSlots();
     return c;
 }
 
@@ -394,8 +402,10 @@ int __cdecl GetTagEx(TrackInfo* info)
     path[n] = '\0';
     CdaInstance* open = nullptr;
     LockSlots();
+    // An instance that Open is still setting up is not looked at.
     for (int i = kSlots - 1; i >= 0 && !open; --i)
-        if (g_slots[i] && _stricmp(g_slots[i]->path, path) == 0) open = g_slots[i];
+        if (g_slots[i] && g_slots[i]->opened && g_slots[i]->path && _stricmp(g_slots[i]->path, path) == 0)
+            open = g_slots[i];
     int r = 0;
     if (open) r = GetTag(info, open);
     UnlockSlots();

@@ -5,9 +5,11 @@
 // description (named, typed values). Used where the platform has no editor.
 #include <string.h>
 #include <wchar.h>
+#include <wctype.h>
 
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "wm_runtime.h"
@@ -63,24 +65,47 @@ std::wstring TextName(const BYTE* p, size_t bytes)
     return s;
 }
 
+// Names compare without regard to letter case, as _wcsicmp compares them:
+// character by character through towlower.
+std::wstring NameKey(const wchar_t* name)
+{
+    std::wstring key;
+    for (; *name; ++name) key.push_back((wchar_t)towlower(*name));
+    return key;
+}
+
 class Attributes {
 public:
     void Add(const std::wstring& name, WMT_ATTR_DATATYPE type, std::vector<BYTE> value)
     {
-        if (name.empty() || Find(name.c_str())) return;  // the first one of a name counts
+        if (name.empty()) return;
+        // The first one of a name counts.
+        if (!index_.emplace(NameKey(name.c_str()), list_.size()).second) return;
         list_.push_back(Attribute{name, type, std::move(value)});
     }
     const Attribute* Find(const wchar_t* name) const
     {
-        for (const Attribute& a : list_)
-            if (_wcsicmp(a.name.c_str(), name) == 0) return &a;
-        return nullptr;
+        auto it = index_.find(NameKey(name));
+        return it == index_.end() ? nullptr : &list_[it->second];
     }
     size_t Count() const { return list_.size(); }
-    void Clear() { list_.clear(); }
+    // Drops the attributes added after the first `count`.
+    void Truncate(size_t count)
+    {
+        while (list_.size() > count) {
+            index_.erase(NameKey(list_.back().name.c_str()));
+            list_.pop_back();
+        }
+    }
+    void Clear()
+    {
+        list_.clear();
+        index_.clear();
+    }
 
 private:
     std::vector<Attribute> list_;
+    std::unordered_map<std::wstring, size_t> index_;  // name key -> position in list_
 };
 
 void AddNumber(Attributes* out, const wchar_t* name, WMT_ATTR_DATATYPE type, uint64_t v, size_t width)
@@ -152,7 +177,9 @@ bool ParseExtendedContent(const BYTE* p, size_t size, Attributes* out)
 }
 
 // The whole header object: its children in order. A child whose size is
-// below its own head or runs past the header makes the header unreadable.
+// below its own head or runs past the header makes the header unreadable,
+// and so do unreadable file properties. A tag object whose own contents do
+// not add up gives no tags, and the file stays readable.
 HRESULT ParseHeader(const BYTE* h, size_t size, Attributes* out)
 {
     bool fileProperties = false;
@@ -162,16 +189,17 @@ HRESULT ParseHeader(const BYTE* h, size_t size, Attributes* out)
         if (objSize < kObjectHead || objSize > size - at) return kBadFormat;
         const BYTE* body = h + at + kObjectHead;
         size_t bodySize = (size_t)objSize - kObjectHead;
-        bool ok = true;
+        size_t before = out->Count();
+        bool tags = true;
         if (IsGuid(h + at, kFileProperties)) {
-            ok = ParseFileProperties(body, bodySize, out);
-            fileProperties = ok;
+            if (!ParseFileProperties(body, bodySize, out)) return kBadFormat;
+            fileProperties = true;
         } else if (IsGuid(h + at, kContentDescription)) {
-            ok = ParseContentDescription(body, bodySize, out);
+            tags = ParseContentDescription(body, bodySize, out);
         } else if (IsGuid(h + at, kExtendedContent)) {
-            ok = ParseExtendedContent(body, bodySize, out);
+            tags = ParseExtendedContent(body, bodySize, out);
         }
-        if (!ok) return kBadFormat;
+        if (!tags) out->Truncate(before);
         at += (size_t)objSize;
     }
     return fileProperties ? S_OK : kBadFormat;

@@ -1,11 +1,13 @@
 // Reader callback and clock: the asynchronous reader delivers only up to the
 // time we grant, and we grant half a second past wherever it is, so it decodes
-// as fast as the ring accepts. The sample callback blocks while the ring is
-// full, which throttles the reader.
+// as fast as the ring accepts; a reader that waits for a sample further on (a
+// stream that starts late or has a gap) is granted far ahead at once. The
+// sample callback blocks while the ring is full, which throttles the reader.
 #include "wma_flt.h"
 
 #include <mmsystem.h>
 #include <msacm.h>
+#include <limits.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -21,6 +23,10 @@ namespace {
 
 const GUID kAudioMajorType = {0x73647561, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 const char kOpenOp[] = "CWmaFlt::Open";
+const char kReadOp[] = "CWmaFlt::Read";
+
+// t + by, held within the 64-bit range.
+LONGLONG Later(LONGLONG t, LONGLONG by) { return t > LLONG_MAX - by ? LLONG_MAX : t + by; }
 
 template <typename T> void ReleaseInto(T*& p)
 {
@@ -36,6 +42,7 @@ CWmaFlt::CWmaFlt(HRESULT* result)
     m_hOpenEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     m_hStartedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     m_hStopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    InitializeCriticalSection(&m_clockLock);
     if (result) *result = m_fifo && m_hOpenEvent && m_hStartedEvent && m_hStopEvent ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -52,6 +59,7 @@ CWmaFlt::~CWmaFlt()
     if (m_hStartedEvent) CloseHandle(m_hStartedEvent);
     if (m_hStopEvent) CloseHandle(m_hStopEvent);
     if (m_fifo) RingBuffer_Destroy(m_fifo);
+    DeleteCriticalSection(&m_clockLock);
 }
 
 // ---- COM part ----------------------------------------------------------------
@@ -280,10 +288,11 @@ STDMETHODIMP CWmaFlt::OnStatus(WMT_STATUS status, HRESULT hr, WMT_ATTR_DATATYPE,
             SetEvent(m_hStartedEvent);
             break;
         }
+        InterlockedExchange(&m_clockWaiting, 0);
         InterlockedExchange(&m_running, 1);
         SetEvent(m_hStartedEvent);
         m_deliverTime += kGrant;
-        HRESULT r = m_pReaderAdvanced ? m_pReaderAdvanced->DeliverTime(m_deliverTime) : E_POINTER;
+        HRESULT r = Grant(m_deliverTime, GrantFromStart);
         if (FAILED(r)) {
             Message(IDS_STARTED_DELIVER, "CWmaFlt::OnStatus", 3718, r);
             return r;
@@ -304,11 +313,28 @@ STDMETHODIMP CWmaFlt::OnStatus(WMT_STATUS status, HRESULT hr, WMT_ATTR_DATATYPE,
     return S_OK;
 }
 
+HRESULT CWmaFlt::Grant(LONGLONG until, GrantKind kind)
+{
+    EnterCriticalSection(&m_clockLock);
+    if (kind == GrantFromStart)
+        m_granted = until;
+    else if (kind == GrantAhead)
+        m_granted = Later(m_granted, kGrantAhead);
+    else if (until > m_granted)
+        m_granted = until;
+    HRESULT r = m_pReaderAdvanced ? m_pReaderAdvanced->DeliverTime((QWORD)m_granted) : E_POINTER;
+    LeaveCriticalSection(&m_clockLock);
+    return r;
+}
+
 STDMETHODIMP CWmaFlt::OnTime(QWORD time, void*)
 {
     if (m_endOfStream || !m_running || m_stopping || m_closing || !m_pReaderAdvanced) return S_OK;
-    HRESULT r = m_pReaderAdvanced->DeliverTime(time + kGrant);
+    HRESULT r = Grant(Later(time > (QWORD)LLONG_MAX ? LLONG_MAX : (LONGLONG)time, kGrant), GrantPast);
     if (FAILED(r)) Message(IDS_ONTIME_DELIVER, "CWmaFlt::OnTime", 3811, r);
+    // Until the next sample the reader waits on our clock.
+    m_clockWaitTick = GetTickCount();
+    InterlockedExchange(&m_clockWaiting, 1);
     return r;
 }
 
@@ -363,6 +389,7 @@ HRESULT CWmaFlt::Convert(const BYTE* data, DWORD length, BYTE** converted, DWORD
 
 STDMETHODIMP CWmaFlt::OnSample(DWORD output, QWORD, QWORD, DWORD, INSSBuffer* sample, void*)
 {
+    InterlockedExchange(&m_clockWaiting, 0);
     if (output != 0) return S_OK;
     // Samples decoded before a seek or a stop are not wanted any more.
     if (!m_running || m_stopping || m_closing) return S_OK;
@@ -397,27 +424,41 @@ STDMETHODIMP CWmaFlt::OnSample(DWORD output, QWORD, QWORD, DWORD, INSSBuffer* sa
 
 // ---- the host's side -------------------------------------------------------------
 
+int CWmaFlt::EndEarly(UINT id, int line)
+{
+    if (!InterlockedExchange(&m_endLogged, 1)) Message(id, kReadOp, line, m_path);
+    return -1;
+}
+
 int CWmaFlt::Read(void* buffer, int count)
 {
     if (!buffer || count <= 0) return 0;
     DWORD begin = GetTickCount();
     while (WaitForSingleObject(m_hStartedEvent, kEmptyPollMs) != WAIT_OBJECT_0) {
         // A seek whose start failed never starts: the stream has ended.
-        if (m_startFailed || m_stopping || m_closing) return -1;
-        if (GetTickCount() - begin >= kStartWaitMs) return -1;
+        if (m_startFailed) return EndEarly(IDS_READ_NOT_STARTED, 515);
+        if (m_stopping || m_closing) return -1;
+        if (GetTickCount() - begin >= kStartWaitMs) return EndEarly(IDS_READ_NOT_STARTED, 515);
     }
     // A reader that delivers nothing for long while we wait has stalled (the
     // time before this read, a pause of the host's, does not count).
     DWORD emptySince = GetTickCount();
     while (RingBuffer_Used(m_fifo) == 0) {
-        if (m_startFailed || m_closing) return -1;
+        if (m_startFailed) return EndEarly(IDS_READ_NOT_STARTED, 515);
+        if (m_closing) return -1;
         // The last samples may have arrived just before the end was reported.
         if (m_endOfStream || m_stopping) {
             if (RingBuffer_Used(m_fifo) == 0) return -1;
             break;
         }
         DWORD now = GetTickCount();
-        if (now - emptySince >= kStallMs && now - m_lastActivity >= kStallMs) return -1;
+        if (now - emptySince >= kStallMs && now - m_lastActivity >= kStallMs) return EndEarly(IDS_READ_STALLED, 530);
+        // The reader holds a sample past the time granted to it. (A grant it
+        // refuses leaves it stalled, which ends the stream as above.)
+        if (m_clockWaiting && m_running && now - m_clockWaitTick >= kClockWaitMs) {
+            m_clockWaitTick = now;
+            Grant(0, GrantAhead);
+        }
         Sleep(kEmptyPollMs);
     }
     uint32_t n = (uint32_t)count;
@@ -442,6 +483,7 @@ int CWmaFlt::SetPosition(double seconds)
     m_deliverTime = t;
     m_position = t;
     InterlockedExchange(&m_startFailed, 0);
+    InterlockedExchange(&m_endLogged, 0);
     HRESULT hr = m_pReader ? m_pReader->Start((QWORD)t, 0, 1.0f, nullptr) : E_UNEXPECTED;
     if (FAILED(hr)) {
         InterlockedExchange(&m_startFailed, 1);

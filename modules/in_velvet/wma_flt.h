@@ -16,6 +16,11 @@ constexpr int kRingBytes = 0x80000;
 constexpr LONGLONG kUnitsPerSecond = 10000000;
 // Clock granted past the reader's current time, in 100-ns units.
 constexpr LONGLONG kGrant = 5000000;
+// A reader that reached the granted time and has delivered nothing for this
+// long waits for a sample further on (a stream that starts late or has a
+// gap): it is granted kGrantAhead more at once, as often as it stays so.
+constexpr DWORD kClockWaitMs = 500;
+constexpr LONGLONG kGrantAhead = 24LL * 3600 * 10000000;
 // Bounds of the waits on the reader.
 constexpr DWORD kOpenWaitMs = 30000;
 constexpr DWORD kStopWaitMs = 10000;
@@ -135,6 +140,16 @@ public:
     // The reader never came back from a call: it, and this object (its
     // callback), are left to it.
     LONG volatile m_abandoned = 0;
+    // The reader reached the granted time and has delivered nothing since,
+    // from the tick m_clockWaitTick on.
+    LONG volatile m_clockWaiting = 0;
+    DWORD volatile m_clockWaitTick = 0;
+    // The furthest time granted since the last start; grants from the
+    // reader's threads and the host's are made under the lock.
+    LONGLONG m_granted = 0;
+    CRITICAL_SECTION m_clockLock;
+    // An early end of this start was logged.
+    LONG volatile m_endLogged = 0;
 
     // Destroys a stream object, unless its reader was abandoned.
     static void Dispose(CWmaFlt* flt);
@@ -144,6 +159,13 @@ private:
     static DWORD ReaderWait(DWORD ms);
     // Waits for the opened status until `limit` ms after `begin`.
     HRESULT WaitOpened(DWORD begin, DWORD limit);
+    // Grants the reader time: from a start, up to `until`; past a time it
+    // reached, up to `until` unless more was granted already; ahead,
+    // kGrantAhead more than was granted.
+    enum GrantKind { GrantFromStart, GrantPast, GrantAhead };
+    HRESULT Grant(LONGLONG until, GrantKind kind);
+    // Ends a read early, saying why in the log once per start.
+    int EndEarly(UINT id, int line);
     // Creates and opens a metadata editor on the file and takes its header info.
     HRESULT OpenEditor(const char* path, const EditorSteps& steps);
     // S_OK with a converted copy, S_FALSE when the sample cannot be converted

@@ -242,4 +242,81 @@ TEST_F(Batch, WizardConvertsAFolderThroughTwoDspsIntoWav)
     EXPECT_NE(logText.find("ProccessFiles"), std::string::npos);
 }
 
+// Blocks like a box the user has not closed yet, until the test lets it go.
+HANDLE s_boxClosed;
+int WINAPI BoxOpenUntilClosed(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+{
+    FakeMessageBox(owner, text, caption, type);
+    WaitForSingleObject(s_boxClosed, 30000);
+    return IDOK;
+}
+
+TEST_F(Batch, FailedFilesAndAMissingOutputFolderAreToldAsFailures)
+{
+    ASSERT_TRUE(missing.empty()) << "modules not built:" << missing;
+    std::string tree = vqtest::TestDataDir() + "\\app\\tree", src = dir + "\\src";
+    CreateDirectoryA(src.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA((tree + "\\one.mp3").c_str(), (src + "\\good.mp3").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((tree + "\\one.mp3").c_str(), (src + "\\text.mp3").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((tree + "\\sub\\two.wav").c_str(), (src + "\\gone.wav").c_str(), FALSE));
+    ASSERT_TRUE(app.Start());
+    const std::string programTitle = Text(Main());
+    HWND files = Page(PageFiles), proc = Page(PageProcessing);
+    Click(Main(), IDC_NEXT);
+    nextFolder = src;
+    Click(files, IDC_ADD_FOLDER);
+    ASSERT_TRUE(WaitUntil([] { return ActiveFolderScans() == 0; }, 30000));
+    ASSERT_EQ(3u, ListRows(Item(files, IDC_FILE_LIST)).size());
+    // Listed, then one file vanishes and one turns into text.
+    ASSERT_TRUE(DeleteFileA((src + "\\gone.wav").c_str()));
+    ASSERT_TRUE(vqtest::WriteFile(src + "\\text.mp3", "not audio\r\n", 11));
+    for (int i = 0; i < 3; i++)
+        Click(Main(), IDC_NEXT);
+    ASSERT_TRUE(SelectByData(proc, IDC_WHEN_DONE, 144));
+    Click(Main(), IDC_NEXT);
+    ASSERT_TRUE(WaitUntil([] { return !ShownBoxes().empty(); }, 60000)) << "the batch did not finish";
+    ShownBox box = ShownBoxes()[0];
+    EXPECT_EQ("PylSoft Batch Converter", box.caption);
+    EXPECT_EQ((UINT)MB_ICONWARNING, box.type & MB_ICONMASK);
+    EXPECT_EQ(0u, box.text.rfind(Tr("2 of 3 files could not be converted:",
+                                    "No se pudieron convertir 2 de 3 archivos:"), 0)) << box.text;
+    EXPECT_NE(std::string::npos, box.text.find("\n" + src + "\\gone.wav\n")) << box.text;
+    EXPECT_NE(std::string::npos, box.text.find("\n" + src + "\\text.mp3\n")) << box.text;
+    EXPECT_EQ(std::string::npos, box.text.find("good.mp3")) << box.text;
+    EXPECT_NE(std::string::npos, box.text.find(dir + "\\host.log")) << box.text;
+    WavInfo info;
+    ASSERT_TRUE(ReadWav(out + "\\good.wav", &info));
+    EXPECT_NEAR(info.dataBytes / 176400.0, 2.0, 0.1);
+    EXPECT_EQ(CurrentPage(), PageFiles);
+    EXPECT_EQ(programTitle, Text(Main()));
+    std::string logText = vqtest::ReadText(dir + "\\host.log");
+    EXPECT_NE(std::string::npos, logText.find("[PylPUM::ProccessFiles(830)]")) << logText;
+
+    // An output folder that does not exist and "End Program": the box comes
+    // first, and the program ends only when the user has closed it.
+    std::string encIni = mods + "\\enc_linear.ini";
+    WritePrivateProfileStringA(VQ_HOST_SECTION, Tr("Output path", "Ruta de salida"), (dir + "\\no\\such").c_str(),
+                               encIni.c_str());
+    DropFiles(files, {src + "\\good.mp3"});
+    ASSERT_TRUE(WaitUntil([files] { return ListRows(Item(files, IDC_FILE_LIST)).size() == 1; }));
+    for (int i = 0; i < 3; i++)
+        Click(Main(), IDC_NEXT);
+    ASSERT_TRUE(SelectByData(proc, IDC_WHEN_DONE, 145));
+    ClearShownBoxes();
+    s_boxClosed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_seams.messageBox = BoxOpenUntilClosed;
+    Click(Main(), IDC_NEXT);
+    ASSERT_TRUE(WaitUntil([] { return !ShownBoxes().empty(); }, 60000));
+    box = ShownBoxes()[0];
+    EXPECT_EQ(0u, box.text.rfind(Tr("1 of 1 files could not be converted:",
+                                    "No se pudieron convertir 1 de 1 archivos:"), 0)) << box.text;
+    Sleep(300);
+    EXPECT_TRUE(g_host.mainDialog && IsWindow(g_host.mainDialog)) << "the program ended under the box";
+    SetEvent(s_boxClosed);
+    EXPECT_TRUE(WaitUntil([] { return g_host.mainDialog == nullptr; }, 30000));
+    CloseHandle(s_boxClosed);
+    EXPECT_NE(std::string::npos, vqtest::ReadText(dir + "\\host.log").find("[PylPUM::ProccessFiles(789)]"));
+    EXPECT_FALSE(vqtest::FileExists(dir + "\\no\\such\\good.wav"));
+}
+
 }  // namespace

@@ -122,6 +122,8 @@ int __cdecl EncClose(void*)
 }
 
 int __cdecl CaptureGetTag(TrackInfo*, void*) { return captureSuppliesTags; }
+// A capture device that cannot be opened.
+void* __cdecl CaptureOpen(const StreamFormat*, const char*) { return nullptr; }
 
 IVqProModuleHead Head(int kind, int id, const char* internal, const char* display)
 {
@@ -169,6 +171,7 @@ IVqProModule MakeCapture()
     IVqProModule m = {};
     m.h = Head(KindCapture, 5, "fake_cap", "Aardvark Capture");
     m.capture.GetTag = CaptureGetTag;
+    m.capture.Open = CaptureOpen;
     return m;
 }
 

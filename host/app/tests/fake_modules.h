@@ -9,7 +9,7 @@ namespace fakes {
 
 extern IVqProModule input;    // accepts *.fak; GetTagEx gives 2.5 s at 128000 bit/s; streams below
 extern IVqProModule encoder;  // Id 1
-extern IVqProModule capture;  // "Aardvark Capture", Id 5: sorts before "Existing files"
+extern IVqProModule capture;  // "Aardvark Capture", Id 5: sorts before "Existing files"; Open fails
 extern IVqProModule dspA;     // Id 3
 extern IVqProModule dspB;     // Id 7
 

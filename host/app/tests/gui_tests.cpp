@@ -292,6 +292,31 @@ TEST_F(Wizard, AboutAndTheExitActionsGoThroughTheSeams)
     EXPECT_EQ(3u, exitRequests.size());
 }
 
+TEST_F(Wizard, ARecordingThatCannotStartEndsInAWarningNotCompletion)
+{
+    ASSERT_TRUE(app.Start());
+    const std::string programTitle = Text(Main());
+    ASSERT_TRUE(SelectByData(Page(PageSource), IDC_SOURCE_LIST, 0));  // the capture module, whose Open fails
+    for (int i = 0; i < 3; i++)
+        Click(Main(), IDC_NEXT);
+    ASSERT_EQ(CurrentPage(), PageProcessing);
+    ASSERT_TRUE(SelectByData(Page(PageProcessing), IDC_WHEN_DONE, 144));
+    fakes::bytesWritten = 0;
+    Click(Main(), IDC_NEXT);  // Encode
+    ASSERT_TRUE(WaitUntil([] { return !ShownBoxes().empty(); }));
+    auto boxes = ShownBoxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("PylSoft Batch Converter", boxes[0].caption);
+    EXPECT_EQ((UINT)MB_ICONWARNING, boxes[0].type & MB_ICONMASK);
+    EXPECT_EQ(0u, boxes[0].text.rfind(Tr("The recording could not be started.",
+                                         "No se pudo iniciar la grabaci\xF3n."), 0)) << boxes[0].text;
+    EXPECT_NE(std::string::npos, boxes[0].text.find(log)) << boxes[0].text;
+    EXPECT_EQ(0, fakes::bytesWritten.load());
+    EXPECT_EQ(0, fakes::encodersOpen.load());
+    EXPECT_EQ(CurrentPage(), PageSource);
+    EXPECT_EQ(programTitle, Text(Main()));
+}
+
 TEST_F(Wizard, CloseSavesTheSettingsAndUnloadsEveryModule)
 {
     Ini("DSP Chain", "7:99:7");

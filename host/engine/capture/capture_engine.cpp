@@ -89,6 +89,9 @@ private:
     int sameNameCount = 0;
     double highestRms = 0.0;
     double lastLoud = 0.0;
+    // Set when the recording could not start or ended on an error.
+    int failure = EngineRunSummary::RecordingNone;
+    bool recorded = false;  // the encoder opened and the recording ran
 };
 
 void Recorder::SetTitle(int id, const char* arg)
@@ -164,6 +167,7 @@ void Recorder::Split()
 
 void Recorder::Record()
 {
+    recorded = true;
     Log(ctx, TxtProcessing, LogDebug, 226);
     highestRms = 0.0;
     stream.highestPeak = 0.0;
@@ -191,13 +195,17 @@ void Recorder::Record()
             clock->Sleep(50);
             n = capture->capture.Read(stream.inputBlock, stream.blockBytes, source);
         }
-        if (n < 0)
-            break;  // the capture instance is gone
+        if (n < 0) {
+            if (!Stopped(ctx))
+                failure = EngineRunSummary::RecordingBroken;  // the capture instance is gone
+            break;
+        }
         if (n > stream.blockBytes)
             n = stream.blockBytes;
         n = EngineRunDsps(ctx, &stream, n);
         if (n < 0) {
             EngineLog(ctx, TxtDspError, LogError, kFn, 300);
+            failure = EngineRunSummary::RecordingBroken;
             break;
         }
         if (Stopped(ctx))
@@ -228,6 +236,7 @@ void Recorder::Record()
         if (n > 0 && encoder->encoder.Write(stream.outputBuffer, n, out) < 0) {
             // A full disk or a broken output: stop rather than record into nothing.
             EngineLog(ctx, TxtWriteError, LogError, kFn, 380);
+            failure = EngineRunSummary::RecordingBroken;
             break;
         }
     } while (t < settings->TimeLimit() && !ended);
@@ -269,6 +278,7 @@ int Recorder::Run()
         source = capture->capture.Open(nullptr, VQ_HOST_SECTION);
         if (!source) {
             Log(ctx, TxtCaptureOpenError, LogError, 423);
+            failure = EngineRunSummary::RecordingNotStarted;
         } else {
             bool formatOk = capture->capture.GetPcmFormat(&stream.format, source) > 0 &&
                             EngineCheckFormat(ctx, &stream.format, kFn, 160);
@@ -276,6 +286,7 @@ int Recorder::Run()
                 // No memory: the capture instance is closed and the run ends without "When done".
                 Log(ctx, TxtClosingCapture, LogDebug, 415);
                 capture->capture.Close(source);
+                ctx->sink->RestoreTitle();
                 ctx->sink->EnableNavigation();
                 return 0;
             }
@@ -288,6 +299,8 @@ int Recorder::Run()
                 else
                     Log(ctx, TxtEncoderOpenError, LogError, 398);
             }
+            if (failure == EngineRunSummary::RecordingNone && !recorded)
+                failure = EngineRunSummary::RecordingNotStarted;  // no format, a DSP or the encoder
             EngineCloseDsps(ctx, &stream, kFn, 407);
             Log(ctx, TxtClosingCapture, LogDebug, 415);
             capture->capture.Close(source);
@@ -296,8 +309,15 @@ int Recorder::Run()
         }
     }
     Log(ctx, TxtFileComplete, LogDebug, 429);
-    if (!Stopped(ctx) && ctx->actions)
-        ctx->actions->WhenDone();
+    if (Stopped(ctx))
+        return 0;
+    ctx->sink->RestoreTitle();
+    if (ctx->actions) {
+        EngineRunSummary summary;
+        EngineRunSummaryInit(&summary);
+        summary.recording = failure;
+        ctx->actions->WhenDone(summary);
+    }
     return 0;
 }
 

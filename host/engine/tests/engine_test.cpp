@@ -23,6 +23,8 @@ public:
     void SetTitle(const char* text) override { titles.push_back(text); }
     void EnablePause(bool enable) override { pauseEnabled += enable; }
     void EnableNavigation() override { navigationEnabled++; }
+    void RestoreTitle() override { titles.push_back(kProgramTitle); }
+    static constexpr const char* kProgramTitle = "(program title)";
 };
 
 class TestActions : public EngineActions {
@@ -32,7 +34,12 @@ public:
     std::vector<std::string> finished;
     std::vector<bool> converted;
     bool DeleteOriginals() override { return deleteOriginals; }
-    void WhenDone() override { whenDone++; }
+    EngineRunSummary summary;
+    void WhenDone(const EngineRunSummary& s) override
+    {
+        whenDone++;
+        summary = s;
+    }
     void FileFinished(const char* path, bool ok) override
     {
         finished.push_back(path);
@@ -142,6 +149,13 @@ TEST_F(FileEngine, FilesRunInPathOrderAndBytesPassThroughExactly)
     EXPECT_EQ(0, rows.Count());
     EXPECT_EQ(4u, actions.finished.size());
     EXPECT_NE(std::string::npos, Log().find("File complete."));
+    // The file nobody accepts is the run's one failure; the title is the program's again.
+    EXPECT_EQ(4, actions.summary.files);
+    ASSERT_EQ(1, actions.summary.failed);
+    EXPECT_EQ(dir + "\\skip.txt", actions.summary.failedNames[0]);
+    EXPECT_EQ(0, actions.summary.recording);
+    ASSERT_FALSE(sink.titles.empty());
+    EXPECT_STREQ(RecordingSink::kProgramTitle, sink.titles.back().c_str());
 }
 
 TEST_F(FileEngine, ThreeDspChainRunsInOrderWithItsSections)
@@ -225,6 +239,11 @@ TEST_F(FileEngine, OriginalIsDeletedOnlyAfterARealConversion)
     EXPECT_NE(std::string::npos, log.find("Error opening source file!"));
     EXPECT_NE(std::string::npos, log.find("deleted."));
     EXPECT_EQ(1, actions.whenDone);
+    EXPECT_EQ(6, actions.summary.files);
+    ASSERT_EQ(4, actions.summary.failed);
+    const std::string failedNames[] = {writeFails, empty, badFormat, noOpen};
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(failedNames[i], actions.summary.failedNames[i]);
 
     // Delete switched off, or an encoder whose Close failed: the source stays.
     Reset();
@@ -244,6 +263,20 @@ TEST_F(FileEngine, OriginalIsDeletedOnlyAfterARealConversion)
     ProccessFiles(&ctx);
     EXPECT_TRUE(vqtest::FileExists(encoderFails));
     EXPECT_NE(std::string::npos, Log().find("Error opening Encoder Module!"));
+    EXPECT_EQ(1, actions.summary.failed);
+
+    // Twelve failures: all counted, the first ten named.
+    Reset();
+    g_encoder.failOpen = true;
+    for (int i = 0; i < 12; i++) {
+        char name[32];
+        snprintf(name, sizeof(name), "x%02d.fake", i);
+        AddFile(name, 1000);
+    }
+    ProccessFiles(&ctx);
+    EXPECT_EQ(12, actions.summary.files);
+    EXPECT_EQ(12, actions.summary.failed);
+    EXPECT_EQ(dir + "\\x09.fake", actions.summary.failedNames[EngineRunSummary::MaxNames - 1]);
 }
 
 TEST_F(FileEngine, StopKeepsTheSourceAndTheRowsNotBegunAndSkipsWhenDone)

@@ -28,6 +28,16 @@ ENTRIES = {
 }
 
 
+# Lines longer than a reply line may be (79 characters): a match line and a
+# list whose text goes on past that, and titles far longer than a title field.
+LONG_ARTIST = 'The Monteverdi Choir & English Baroque Soloists'
+LONG_TITLE = 'Bach: Mass in B minor, BWV 232 (Live at the Barbican)'
+LONG_TTITLE0 = ''.join('%04d-' % i for i in range(1000))
+LONG_ENTRY = ('# xmcd\r\n#\r\nDISCID=0b000403\r\nDTITLE=%s / %s\r\n' % (LONG_ARTIST, LONG_TITLE)
+              + 'TTITLE0=%s\r\nTTITLE1=%s\r\nTTITLE1=never joined\r\nTTITLE2=Closing, \r\nTTITLE2=%s\r\n'
+              % (LONG_TTITLE0, 'Kyrie ' * 30, 'Gloria ' * 40))
+
+
 def entry(disc_id):
     cat, artist, title, body = ENTRIES[disc_id]
     return '# xmcd\r\n#\r\nDISCID=%s\r\nDTITLE=%s / %s\r\n%s' % (disc_id, artist, title, body)
@@ -53,6 +63,17 @@ def answer(kind, body):
             return HEADER + b'202 No match for disc ID\r\n'
         if read and cmd[3] in ENTRIES:
             return HEADER + ('210 %s %s\r\n' % (cmd[2], cmd[3])).encode() + entry(cmd[3]).encode() + b'.\r\n'
+        return HEADER + b'401 Specified CDDB entry not found.\r\n'
+    if kind == 'long':
+        if query and cmd[2] == '0b000403':
+            return HEADER + ('200 folk 0b000403 %s / %s\r\n' % (LONG_ARTIST, LONG_TITLE)).encode()
+        if query:
+            status = b'211 Found inexact matches, list follows (until terminating `.\') for the disc id you sent'
+            return (HEADER + status + b'\r\n'
+                    + ('rock 4107d00a %s / %s\r\n' % (LONG_ARTIST, LONG_TITLE)).encode()
+                    + b'x' * 79 + b'.\r\n' + b'jazz 4107d00b Short One / Short Two\r\n.\r\n')
+        if read:
+            return HEADER + b'210 folk 0b000403\r\n' + LONG_ENTRY.encode() + b'.\r\n'
         return HEADER + b'401 Specified CDDB entry not found.\r\n'
     if kind == 'none':
         return HEADER + b'202 No match for disc ID\r\n'
@@ -133,7 +154,7 @@ def handle(kind, conn, stop):
 
 def main():
     stop = threading.Event()
-    kinds = ['exact', 'none', 'multiple', 'malformed', 'garbage', 'oversized', 'stalled', 'control']
+    kinds = ['exact', 'none', 'multiple', 'malformed', 'garbage', 'oversized', 'stalled', 'long', 'control']
     lines = []
     for kind in kinds:
         s = socket.socket()

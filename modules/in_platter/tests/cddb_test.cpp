@@ -146,6 +146,22 @@ TEST_F(CddbTest, RepliesOfEveryKind)
     EXPECT_STREQ(matches[1].artist, "No Slash Here");
     EXPECT_STREQ(matches[1].title, "No Slash Here");
 
+    // Lines over 79 characters, the status line too, are cut, not dropped:
+    // the match in the first is kept, and the tail of the second, a ".",
+    // does not end the list.
+    Server("long");
+    CddbMatch three[3];
+    CddbQueryResult cut = {3, three};
+    ASSERT_EQ(CDDBQuery(h, &cut), 1);
+    ASSERT_EQ(cut.count, 2);
+    EXPECT_STREQ(three[0].category, "rock");
+    EXPECT_STREQ(three[0].discId, "4107d00a");
+    EXPECT_EQ(three[0].exact, 0);
+    EXPECT_STREQ(three[0].artist, "The Monteverdi Choir & English Baroque Soloists");
+    EXPECT_STREQ(three[0].title, "Bach: Mass in B");
+    EXPECT_STREQ(three[1].category, "jazz");
+    EXPECT_STREQ(three[1].title, "Short Two");
+
     for (const char* kind : {"none", "malformed", "garbage"}) {
         Server(kind);
         CddbQueryResult r = {2, matches};
@@ -244,6 +260,33 @@ TEST_F(CddbTest, TitlesComeFromTheServerAndTheTitleFile)
     t = Tag(CdData("drive\\track01.cda"));
     EXPECT_STREQ(t.title, "<Not Set>");
     EXPECT_STREQ(t.album, "");
+    Stop();
+
+    // A match line of 121 characters is cut at 79 and still names the disc;
+    // a title is the first 127 characters of its line (5,000 here), and the
+    // lines of a title are joined up to that.
+    Start("a.model");
+    Server("long");
+    t = Tag(CdData("drive\\track01.cda"));
+    std::string numbers;
+    for (int i = 0; i < 1000; ++i) {
+        char piece[8];
+        snprintf(piece, sizeof piece, "%04d-", i);
+        numbers += piece;
+    }
+    EXPECT_EQ(std::string(t.title), numbers.substr(0, 127));
+    EXPECT_STREQ(t.author, "The Monteverdi Choir & English Baroque Soloists");
+    EXPECT_STREQ(t.album, "Bach: Mass");
+    EXPECT_STREQ(t.genre, "folk");
+    auto times = [](const std::string& piece, int n) {
+        std::string out;
+        while (n-- > 0) out += piece;
+        return out;
+    };
+    t = Tag(CdData("drive\\track02.cda"));
+    EXPECT_EQ(std::string(t.title), times("Kyrie ", 30).substr(0, 127));
+    t = Tag(CdData("drive\\track03.cda"));
+    EXPECT_EQ(std::string(t.title), ("Closing, " + times("Gloria ", 40)).substr(0, 127));
 }
 
 TEST(CddbParse, MatchLines)

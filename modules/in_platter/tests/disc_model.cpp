@@ -60,6 +60,8 @@ bool DiscModel::Load(const std::string& path, const std::string& logPath)
             hangOpcode_ = (int)strtol(op.c_str(), nullptr, 16);
         } else if (key == "failsector") {
             s >> failLba_ >> failCount_;
+        } else if (key == "notready") {
+            s >> notReady_;
         } else if (key == "mediachanged") {
             s >> mediaChanged_;
         } else if (key == "noadapters") {
@@ -150,6 +152,10 @@ int DiscModel::Toc(bool msf, uint8_t* data, uint32_t length)
 
 int DiscModel::Read(uint32_t lba, uint32_t count, const std::string& key, uint8_t* data, uint32_t length)
 {
+    if (notReady_ > 0) {
+        --notReady_;
+        return 2;
+    }
     if (std::find(works_.begin(), works_.end(), key) == works_.end()) return 2;
     if (key == "28" && needMode_ && blockSize_ != 2352) return 2;
     if (count * 2352 > length || lba + count > leadout_) return 2;
@@ -160,7 +166,7 @@ int DiscModel::Read(uint32_t lba, uint32_t count, const std::string& key, uint8_
     if (key == hollow_) return 0;
     for (uint32_t i = 0; i < count * 2352; ++i) {
         size_t at = (size_t)lba * 2352 + i;
-        data[i] = at < image_.size() ? image_[at] : 0;
+        data[i] = image_.empty() ? 0 : image_[at % image_.size()];
     }
     return 0;
 }
@@ -174,7 +180,7 @@ int DiscModel::Execute(const uint8_t* cdb, int cdbLength, uint8_t* data, uint32_
     }
     uint32_t lba = (uint32_t)cdb[2] << 24 | cdb[3] << 16 | cdb[4] << 8 | cdb[5];
     switch (cdb[0]) {
-    case 0x00: return 0;  // TEST UNIT READY
+    case 0x00: return notReady_ > 0 ? 2 : 0;  // TEST UNIT READY
     case 0x12:
         memcpy(data, inquiry, std::min<uint32_t>(length, sizeof inquiry));
         return 0;

@@ -3,7 +3,8 @@
 // answers the SCSI commands the module sends and logs each one.
 //
 // Description lines:
-//   image FILE            raw sectors, LBA 0 first (relative to the description)
+//   image FILE            raw sectors, LBA 0 first (relative to the description),
+//                         repeated over a disc that is longer
 //   track N LBA audio|data
 //   leadout LBA
 //   tocheader FIRST LAST LENGTH   what READ TOC answers in its header instead
@@ -12,6 +13,8 @@
 //   needmode 1            READ(10) needs 2352-byte blocks set by MODE SELECT first
 //   hang OPCODE COUNT     a command with that opcode never completes, COUNT times
 //   failsector LBA COUNT  reads that cover LBA fail, COUNT times
+//   notready COUNT        the first COUNT read commands (and TEST UNIT READY
+//                         meanwhile) answer NOT READY, as a disc spinning up
 //   mediachanged COUNT    pass-through calls fail with "media changed", COUNT times
 //   noadapters 1          the ASPI manager reports no adapter
 //   drives N              number of drives (one disc, shared)
@@ -62,6 +65,7 @@ private:
     int hangOpcode_ = -1, hangCount_ = 0;
     uint32_t failLba_ = 0;
     int failCount_ = 0;
+    int notReady_ = 0;
     int mediaChanged_ = 0;
     uint32_t blockSize_ = 2048;
     std::string logPath_;

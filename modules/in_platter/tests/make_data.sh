@@ -5,6 +5,7 @@
 #   OUT/b.model        disc B: another table of contents on the same image
 #   OUT/ten.model      ten audio tracks (table of contents only)
 #   OUT/mixed.model    a data track, then two audio tracks
+#   OUT/long.model     a one-minute second track over the image repeated
 #   OUT/drive/         the ".cda" files of disc A, CD drive V: of the Wine prefix
 #   OUT/bad/           broken track files
 #   OUT/slices/        the image slice of each track of disc A
@@ -56,6 +57,10 @@ with open('ten.model', 'w') as f:
     for n in range(10):
         f.write(f'track {n + 1} {n * 15000} audio\n')
     f.write('leadout 150000\n')
+# A one-minute track: the drive repeats the image over the whole disc.
+with open('long.model', 'w') as f:
+    f.write('image disc.raw\ntrack 1 0 audio\ntrack 2 150 audio\nleadout 4650\n')
+open('long_track02.cda', 'wb').write(cda(2, 150, 4500))
 with open('mixed.model', 'w') as f:
     f.write('track 1 0 data\ntrack 2 20000 audio\ntrack 3 40000 audio\nleadout 60000\n')
 

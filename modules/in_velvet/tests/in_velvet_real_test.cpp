@@ -96,6 +96,31 @@ TEST_F(RealWma, DecodeMatchesFfmpegAndCarriesTags)
     EXPECT_GT(match.frames, 44100u * 2);
 }
 
+// Its index sends the reader 3 s ahead, so its first sample comes that late.
+TEST_F(RealWma, FileWhoseFirstSampleIsLateConvertsFromIt)
+{
+    void* h = m()->input.Open(Data("late.wma").c_str(), nullptr);
+    ASSERT_NE(h, nullptr) << g_h.LogText();
+    double duration = m()->input.GetTime(2, h);
+    DWORD t0 = GetTickCount();
+    std::vector<unsigned char> pcm = g_h.ReadAll(h, 17640, 4);
+    DWORD took = GetTickCount() - t0;
+    EXPECT_EQ(m()->input.Close(h), 1);
+    EXPECT_LT(took, 10000u);
+    // From its first sample to the end, as ffmpeg decodes it (the decoder
+    // starts afresh there: its first block is left out of the comparison).
+    double start = atof(vqtest::ReadText(Data("late.start")).c_str());
+    ASSERT_GT(start, 3.0);
+    EXPECT_NEAR(pcm.size() / 176400.0, duration - start, 0.15);
+    std::vector<int16_t> got = vqtest::Samples16(pcm);
+    ASSERT_GT(got.size(), 4096u * 2 * 4);
+    got.erase(got.begin(), got.begin() + 4096 * 2);
+    long at = (long)(start * 44100) + 4096;
+    vqtest::PcmMatch match = vqtest::MatchPcm(got, Reference("late.raw"), 2, at + 8192);
+    EXPECT_GE(match.snrDb, 40.0);
+    EXPECT_NEAR(match.offset, at, 8192);
+}
+
 TEST_F(RealWma, SeekDeliversFromTheNewPosition)
 {
     void* h = m()->input.Open(Data("tagged.wma").c_str(), nullptr);
@@ -183,6 +208,33 @@ TEST_F(RealWma, DamagedHeadersFailCleanly)
     int r = -5;
     TagsOf(Data("missing.wma"), &r);
     EXPECT_EQ(r, 0);
+}
+
+TEST_F(RealWma, TagObjectWithBadContentsGivesNoTagsAndTheFilePlays)
+{
+    struct Case {
+        const char* name;
+        const char* title;
+        const char* album;
+    };
+    // The content description's title fits, but it comes from the extended
+    // content, as the album does.
+    for (const Case& c :
+         {Case{"badcontent", "Sweep Title", "Sweep Album"}, Case{"badextended", "Sweep Title", "<Not Set>"}}) {
+        std::string path = Data(std::string(c.name) + ".wma");
+        int r = 0;
+        TrackInfo t = TagsOf(path, &r);
+        ASSERT_EQ(r, 1) << c.name << g_h.LogText();
+        EXPECT_STREQ(t.title, c.title);
+        EXPECT_STREQ(t.album, c.album);
+        EXPECT_EQ(t.bitrate, 128000);
+        void* h = m()->input.Open(path.c_str(), nullptr);
+        ASSERT_NE(h, nullptr) << c.name;
+        double stated = m()->input.GetTime(2, h);
+        std::vector<unsigned char> pcm = g_h.ReadAll(h, 17640, 4);
+        EXPECT_EQ(m()->input.Close(h), 1);
+        EXPECT_NEAR(pcm.size() / 176400.0, stated, 0.15) << c.name;
+    }
 }
 
 // Damage after the header is refused before the platform's reader sees the

@@ -211,6 +211,33 @@ TEST_F(Velvet, PlaysTheWavUnderOurOwnClockToTheEnd)
     EXPECT_EQ(record().readersAlive, 0);
 }
 
+TEST_F(Velvet, StreamWhoseFirstSampleIsLatePlaysFromIt)
+{
+    script().lateStart = 30000000;
+    void* h = m->input.Open("C:\\nowhere\\late.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    DWORD t0 = GetTickCount();
+    EXPECT_TRUE(ReadAll(h) == WavData("play.wav"));
+    EXPECT_LT(GetTickCount() - t0, 5000u);
+    EXPECT_EQ(m->input.Close(h), 1);
+    EXPECT_FALSE(Logged("CWmaFlt::Read"));
+}
+
+TEST_F(Velvet, StalledReaderEndsTheStreamWithAnErrorLine)
+{
+    script().hold = true;
+    void* h = m->input.Open("C:\\nowhere\\stuck.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    char b[64];
+    DWORD t0 = GetTickCount();
+    EXPECT_EQ(m->input.Read(b, sizeof b, h), -1);
+    EXPECT_GE(GetTickCount() - t0, 19000u);
+    EXPECT_TRUE(Logged("[PylSoftWMAInputModule::CWmaFlt::Read(530)] CWmaFlt::Read(): the reader stalled, the stream "
+                       "of C:\\nowhere\\stuck.wma ends here"))
+        << LogText();
+    EXPECT_EQ(m->input.Close(h), 1);
+}
+
 TEST_F(Velvet, SeekDeliversNothingFromBeforeIt)
 {
     script().wavPath = Data("long.wav");
@@ -260,7 +287,15 @@ TEST_F(Velvet, FailedSeekEndsTheStream)
                        "at 5000000,(hr=0xc00d0bcf)"));
     DWORD t0 = GetTickCount();
     EXPECT_EQ(m->input.Read(block, sizeof block, h), -1);
+    EXPECT_EQ(m->input.Read(block, sizeof block, h), -1);
     EXPECT_LT(GetTickCount() - t0, 1000u);
+    // Why the stream ends here, said once.
+    std::string line = "[PylSoftWMAInputModule::CWmaFlt::Read(515)] CWmaFlt::Read(): the reader did not start, the "
+                       "stream of C:\\nowhere\\clip.wma ends here";
+    std::string text = LogText();
+    size_t at = text.find(line);
+    EXPECT_NE(at, std::string::npos) << text;
+    EXPECT_EQ(text.find(line, at + 1), std::string::npos);
     EXPECT_EQ(m->input.Close(h), 1);
 }
 
@@ -352,8 +387,8 @@ TEST_F(Velvet, ReaderStuckInOpenOrCloseIsLeftBehind)
     int closed = 0;
     EXPECT_TRUE(ReturnsWithin(5000, [&] { closed = m->input.Close(h); }));
     EXPECT_EQ(closed, 1);
-    EXPECT_TRUE(Logged("[PylSoftWMAInputModule::CWmaFlt::Stop(648)] CWmaFlt::Stop(): the reader did not stop or close "
-                       "in time and is left behind(file=C:\\nowhere\\closing.wma)"));
+    EXPECT_TRUE(Logged("[PylSoftWMAInputModule::CWmaFlt::Stop(648)] CWmaFlt::Stop(): the reader of "
+                       "C:\\nowhere\\closing.wma did not stop or close in time and is left behind"));
 
     // The next file is not held up by the readers left behind.
     script().closeBlocks = false;
@@ -800,4 +835,23 @@ TEST(OwnHeaderReader, AnswersLikeTheRuntimeForEveryStoredType)
     OwnHeader bad;
     EXPECT_EQ(bad.Open(Data("bad\\size0.wma")), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
     EXPECT_EQ(bad.Get(L"Duration", &v), (HRESULT)0xC00D07F0);
+}
+
+TEST(OwnHeaderReader, ManyDescriptorsReadQuicklyAndTheFirstOfANameCounts)
+{
+    OwnHeader h;
+    DWORD t0 = GetTickCount();
+    ASSERT_EQ(h.Open(Data("many.wma")), S_OK);
+    DWORD took = GetTickCount() - t0;
+    printf("65,535 descriptors read in %lu ms\n", took);
+    EXPECT_LT(took, 2000u);
+    standin::Value v;
+    ASSERT_EQ(h.Get(L"X0007", &v), S_OK);
+    EXPECT_TRUE(v == standin::Dword(7));
+    ASSERT_EQ(h.Get(L"xfffa", &v), S_OK);
+    EXPECT_TRUE(v == standin::Dword(0xfffa));
+    ASSERT_EQ(h.Get(L"Title", &v), S_OK);
+    EXPECT_TRUE(v == standin::Text(L"Sweep Title"));
+    ASSERT_EQ(h.Get(L"wm/albumTITLE", &v), S_OK);
+    EXPECT_TRUE(v == standin::Text(L"Many Album"));
 }

@@ -20,6 +20,11 @@ ffmpeg -v error -y -i sweep.wav -c:a wmav2 -b:a 128k \
     -metadata "CurveEnd.Curve=2,5" tagged.wma
 ffmpeg -v error -y -i tagged.wma -f s16le -acodec pcm_s16le tagged.raw
 ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 tagged.wma > tagged.duration
+# Six seconds, to which an index is added below whose entries all point 3 s
+# ahead: the reader's first sample then comes 3 s after the start.
+sox -n -r 44100 -c 2 -b 16 sweep6.wav synth 6 sine 200-3000 sine 300-4000 vol 0.5
+ffmpeg -v error -y -i sweep6.wav -c:a wmav2 -b:a 128k late.wma
+ffmpeg -v error -y -i late.wma -f s16le -acodec pcm_s16le late.raw
 # No tags at all (ffmpeg still writes its own encoder name).
 ffmpeg -v error -y -i sweep.wav -t 1 -c:a wmav2 -b:a 64k "Artist - Song.wma"
 # What the stand-in reader plays: one second, 16-bit stereo; and four seconds,
@@ -107,25 +112,68 @@ items = [
 ]
 open('typed.wma', 'wb').write(replace_object(GUIDS['extended'], struct.pack('<H', len(items)) + b''.join(items)))
 
+# Object sizes that are right around contents that are not: a content
+# description whose title fits but whose author runs past the object, and an
+# extended content description that counts one descriptor more than it holds.
+title = 'Content Title\0'.encode('utf-16le')
+author = 'Cut Author'.encode('utf-16le')
+body = struct.pack('<5H', len(title), len(author) + 2, 0, 0, 0) + title + author
+open('badcontent.wma', 'wb').write(replace_object(GUIDS['content'], body))
+ext_at = next(o for o, g, n in kids if g == GUIDS['extended'])
+count = struct.unpack('<H', good[ext_at + 24:ext_at + 26])[0]
+b = bytearray(good)
+b[ext_at + 24:ext_at + 26] = struct.pack('<H', count + 1)
+open('badextended.wma', 'wb').write(bytes(b))
+
+# 65,535 extended content descriptors, some of them repeating an earlier name
+# in other letters (the first one of a name counts).
+repeats = [descriptor('TITLE', 0, 'Later Title\0'.encode('utf-16le')),
+           descriptor('X0007', 3, struct.pack('<I', 999)),
+           descriptor('wm/albumtitle', 0, 'Later Album\0'.encode('utf-16le'))]
+many = [descriptor('WM/AlbumTitle', 0, 'Many Album\0'.encode('utf-16le'))]
+many += [descriptor('x%04x' % i, 3, struct.pack('<I', i)) for i in range(65535 - len(repeats) - 1)]
+many += repeats
+open('many.wma', 'wb').write(replace_object(GUIDS['extended'], struct.pack('<H', len(many)) + b''.join(many)))
+
+# The index of late.wma: every entry points at the first packet from 3 s on.
+d = open('late.wma', 'rb').read()
+hsize = struct.unpack('<Q', d[16:24])[0]
+fp = next(o for o, g, n in objects(d)[0] if g == bytes.fromhex('a1dcab8c47a9cf118ee400c00c205365')) + 24
+preroll = struct.unpack('<Q', d[fp + 56:fp + 64])[0]
+psize = struct.unpack('<I', d[fp + 68:fp + 72])[0]
+packets = struct.unpack('<Q', d[hsize + 40:hsize + 48])[0]
+
+def replicated_data(d, p):
+    """The offset of the replicated data of the first payload of the packet at offset p."""
+    width = [0, 1, 2, 4]
+    if d[p] & 0x80:
+        p += 1 + (d[p] & 0x0F)
+    flags, props, p = d[p], d[p + 1], p + 2
+    p += sum(width[(flags >> s) & 3] for s in (5, 1, 3)) + 6 + (flags & 1) + 1
+    return p + width[(props >> 4) & 3] + width[(props >> 2) & 3] + width[props & 3]
+
+def first_time(p):
+    """The presentation time (ms) of the first payload of the packet at offset p."""
+    p = replicated_data(d, p)
+    return struct.unpack('<I', d[p + 4:p + 8])[0]
+
+first = next(i for i in range(packets) if first_time(hsize + 50 + i * psize) >= preroll + 3000)
+entries = 8
+body = bytes(16) + struct.pack('<QII', 10000000, 1, entries) + struct.pack('<IH', first, 1) * entries
+simple_index = bytes.fromhex('90080033b1e5cf1189f400a0c90349cb')
+open('late.wma', 'ab').write(simple_index + struct.pack('<Q', 24 + len(body)) + body)
+open('late.start', 'w').write('%.3f\n' % ((first_time(hsize + 50 + first * psize) - preroll) / 1000))
+
 # Damage after the header, which the platform's reader cannot survive: index
 # entry counts far past the object, a media object of 2 GiB, a presentation
 # time of 2^32 - 1 ms in the first payload, a second header after the data,
 # and a zero packet size in a broadcast file.
 props = next(o for o, g, n in kids if g == bytes.fromhex('a1dcab8c47a9cf118ee400c00c205365')) + 24
-def first_replicated_data():
-    at = header_size + 50
-    if good[at] & 0x80:
-        at += 1 + (good[at] & 0x0F)
-    kinds, properties = good[at], good[at + 1]
-    width = lambda t: (0, 1, 2, 4)[t & 3]
-    at += 2 + width(kinds >> 5) + width(kinds >> 1) + width(kinds >> 3) + 6 + (kinds & 1)
-    return at + 1 + width(properties >> 4) + width(properties >> 2) + width(properties)
-rep = first_replicated_data()
+rep = replicated_data(good, header_size + 50)
 def patched(at, data):
     b = bytearray(good)
     b[at:at + len(data)] = data
     return bytes(b)
-simple_index = bytes.fromhex('90080033b1e5cf1189f400a0c90349cb')
 for count in (0x7FFFFFFF, 0xFFFFFFFF):
     body = bytes(16) + struct.pack('<QII', 10000000, 1, count) + struct.pack('<IH', 0, 1) * 2
     open('bad/index_%08x.wma' % count, 'wb').write(good + simple_index + struct.pack('<Q', 24 + len(body)) + body)

@@ -416,13 +416,14 @@ private:
         }
     }
 
-    QWORD Pts(size_t frame) const { return frame * 10000000ull / format_.nSamplesPerSec; }
+    QWORD Pts(size_t frame) const { return g_script.lateStart + frame * 10000000ull / format_.nSamplesPerSec; }
 
     void Play(std::unique_lock<std::mutex>& lock, QWORD start)
     {
         size_t align = format_.nBlockAlign ? format_.nBlockAlign : 1;
         size_t frames = data_.size() / align;
-        size_t frame = (size_t)(start * format_.nSamplesPerSec / 10000000ull);
+        QWORD from = start > g_script.lateStart ? start - g_script.lateStart : 0;
+        size_t frame = (size_t)(from * format_.nSamplesPerSec / 10000000ull);
         size_t perSample = g_script.sampleBytes / align ? g_script.sampleBytes / align : 1;
         bool oversized = g_script.oversizedSample > 0;
         while (ops_.empty()) {

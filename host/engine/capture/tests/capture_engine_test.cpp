@@ -164,6 +164,7 @@ struct Sink : EngineProgressSink {
     void SetTitle(const char* text) override { titles.push_back(text); }
     void EnablePause(bool enable) override { pauseEnabled = enable; }
     void EnableNavigation() override { ++navigation; }
+    void RestoreTitle() override { titles.push_back("(program title)"); }
 };
 
 // Wall time for names: a fixed instant plus the recorded time, so a split's
@@ -188,7 +189,13 @@ struct VirtualClock : EngineClock {
 
 struct Actions : EngineActions {
     int whenDone = 0;
-    void WhenDone() override { ++whenDone; }
+    int recording = -1;  // what the last "When done" was told
+    void WhenDone(const EngineRunSummary& summary) override
+    {
+        ++whenDone;
+        recording = summary.recording;
+        EXPECT_EQ(0, summary.failed);
+    }
     void RecordingTags(TrackInfo* info) override { strcpy(info->title, "Live Title"); }
 };
 
@@ -292,7 +299,10 @@ TEST_F(CaptureEngineTest, TimeLimitEndsAfterTheBlockThatReachesIt)
     EXPECT_EQ(0, clock.sleeps);  // nothing waited
     EXPECT_EQ(5, sink.generalRange);
     EXPECT_TRUE(sink.pauseEnabled);
-    EXPECT_EQ("PylSoft Batch Converter - Recorded time: 00:00:05", sink.titles.back());
+    // The last block is shown, then the title is the program's again.
+    ASSERT_GE(sink.titles.size(), 2u);
+    EXPECT_EQ("PylSoft Batch Converter - Recorded time: 00:00:05", sink.titles[sink.titles.size() - 2]);
+    EXPECT_EQ("(program title)", sink.titles.back());
     std::string text = LogText();
     for (const char* line : {"Opening Audio Capture Module...", "Opening Encoder Module...", "Processing audio data...",
                              "Closing Encoder Module...", "Closing Capture Module...", "File complete."})
@@ -354,6 +364,7 @@ TEST_F(CaptureEngineTest, MaximumSilenceEndsTheRecordingThenWhenDone)
     // Ends with the first block more than 10 s after the last loud one (at 1.0 s).
     EXPECT_EQ(111u, Blocks(g_enc.files[0]));
     EXPECT_EQ(1, actions.whenDone);
+    EXPECT_EQ(EngineRunSummary::RecordingNone, actions.recording);
     EXPECT_EQ(1, g_cap.closes);
 }
 
@@ -391,6 +402,7 @@ TEST_F(CaptureEngineTest, CaptureModuleThatFailsToOpenStillRunsWhenDone)
     g_cap.failOpen = true;
     EXPECT_EQ(0, Run());
     EXPECT_EQ(1, actions.whenDone);
+    EXPECT_EQ(EngineRunSummary::RecordingNotStarted, actions.recording);
     EXPECT_TRUE(g_enc.names.empty());
     std::string text = LogText();
     EXPECT_NE(std::string::npos, text.find("Error opening capture module, unable to continue!"));
@@ -450,6 +462,7 @@ TEST_F(CaptureEngineTest, FailedWriteEndsTheRecordingWithALogLine)
     EXPECT_EQ(1, g_enc.closes);
     EXPECT_EQ(1, g_cap.closes);
     EXPECT_NE(std::string::npos, LogText().find("Error writing to Encoder Module!"));
+    EXPECT_EQ(EngineRunSummary::RecordingBroken, actions.recording);
 }
 
 TEST_F(CaptureEngineTest, AllocationFailureClosesTheCaptureInstance)
@@ -523,6 +536,7 @@ TEST_F(CaptureEngineTest, EncoderThatFailsToOpenClosesEverythingThenWhenDone)
     EXPECT_EQ(1u, fakes::g_dsp.sections.size());
     EXPECT_EQ(0, fakes::g_dsp.openInstances);
     EXPECT_EQ(1, actions.whenDone);
+    EXPECT_EQ(EngineRunSummary::RecordingNotStarted, actions.recording);
     EXPECT_NE(std::string::npos, LogText().find("[PylPUM::ProccessLiveInput(398)] Error opening Encoder Module!"));
 }
 
