@@ -204,6 +204,54 @@ private:
 
 Fault ReadFailure(const Window& w, Fault otherwise) { return w.failed() ? Fault::Unreadable : otherwise; }
 
+// The entry counts of an index object against its size.
+Fault CheckIndex(Window& w, uint64_t at, uint64_t size)
+{
+    if (size < kIndexHead) return Fault::IndexEntries;
+    const uint8_t* b = w.Get(at + kObjectHead, kIndexHead - kObjectHead);
+    if (!b) return ReadFailure(w, Fault::IndexEntries);
+    uint64_t specifiers = U16(b + 4), blocks = U32(b + 6);
+    uint64_t used = kIndexHead + 4 * specifiers;
+    if (specifiers == 0 || used > size) return Fault::IndexEntries;
+    for (uint64_t i = 0; i < blocks; ++i) {
+        const uint8_t* e = size - used >= 4 ? w.Get(at + used, 4) : nullptr;
+        if (!e) return ReadFailure(w, Fault::IndexEntries);
+        uint64_t block = 4 + 8 * specifiers + 4 * specifiers * (uint64_t)U32(e);
+        if (block > size - used) return Fault::IndexEntries;
+        used += block;
+    }
+    return Fault::None;
+}
+
+Fault CheckSimpleIndex(Window& w, uint64_t at, uint64_t size)
+{
+    const uint8_t* b = size >= kSimpleIndexHead ? w.Get(at + kObjectHead, kSimpleIndexHead - kObjectHead) : nullptr;
+    if (!b) return ReadFailure(w, Fault::IndexEntries);
+    // Each entry: a 32-bit packet number and a 16-bit packet count.
+    return U32(b + 28) > (size - kSimpleIndexHead) / 6 ? Fault::IndexEntries : Fault::None;
+}
+
+// What an object is and, for an index, whether its entries fit in it: the
+// same wherever the object lies (the reader takes an index object inside the
+// header as well as after the data).
+Fault CheckObject(Window& w, const uint8_t (&id)[16], uint64_t at, uint64_t size)
+{
+    if (Is(id, kHeaderId) || Is(id, kDataId)) return Fault::ObjectOrder;
+    if (Is(id, kSimpleIndexId)) return CheckSimpleIndex(w, at, size);
+    if (Is(id, kIndexId)) return CheckIndex(w, at, size);
+    return Fault::None;
+}
+
+// The head of the object at `at`: its identifier and size, which must lie within `end`.
+Fault ObjectHead(Window& w, uint64_t at, uint64_t end, uint8_t (&id)[16], uint64_t* size, Fault outside)
+{
+    const uint8_t* o = end - at >= kObjectHead ? w.Get(at, kObjectHead) : nullptr;
+    if (!o) return ReadFailure(w, outside);
+    memcpy(id, o, sizeof id);
+    *size = U64(o + 16);
+    return *size < kObjectHead || *size > end - at ? outside : Fault::None;
+}
+
 // The header object and the file properties in it.
 Fault CheckHeader(Window& w, uint64_t fileSize, uint64_t* headerSize, FileProperties* props)
 {
@@ -212,12 +260,12 @@ Fault CheckHeader(Window& w, uint64_t fileSize, uint64_t* headerSize, FileProper
     uint64_t size = U64(h + 16);
     if (!Is(h, kHeaderId) || size < kHeaderHead || size > fileSize) return Fault::NoHeader;
     bool found = false;
-    for (uint64_t at = kHeaderHead; size - at >= kObjectHead;) {
-        const uint8_t* o = w.Get(at, kObjectHead);
-        if (!o) return ReadFailure(w, Fault::NoHeader);
-        uint64_t objectSize = U64(o + 16);
-        if (objectSize < kObjectHead || objectSize > size - at) return Fault::HeaderObject;
-        if (!found && Is(o, kFilePropertiesId)) {
+    for (uint64_t at = kHeaderHead, objectSize = 0; size - at >= kObjectHead; at += objectSize) {
+        uint8_t id[16];
+        Fault fault = ObjectHead(w, at, size, id, &objectSize, Fault::HeaderObject);
+        if (fault == Fault::None) fault = CheckObject(w, id, at, objectSize);
+        if (fault != Fault::None) return fault;
+        if (!found && Is(id, kFilePropertiesId)) {
             if (objectSize < kObjectHead + kFilePropsBody) return Fault::NoFileProperties;
             const uint8_t* b = w.Get(at + kObjectHead, kFilePropsBody);
             if (!b) return ReadFailure(w, Fault::NoFileProperties);
@@ -229,7 +277,6 @@ Fault CheckHeader(Window& w, uint64_t fileSize, uint64_t* headerSize, FileProper
             props->packetSize = minimum;
             found = true;
         }
-        at += objectSize;
     }
     *headerSize = size;
     return found ? Fault::None : Fault::NoFileProperties;
@@ -259,44 +306,6 @@ Fault CheckData(Window& w, uint64_t at, uint64_t fileSize, const FileProperties&
     return Fault::None;
 }
 
-// The entry counts of an index object against its size.
-Fault CheckIndex(Window& w, uint64_t at, uint64_t size)
-{
-    if (size < kIndexHead) return Fault::IndexEntries;
-    const uint8_t* b = w.Get(at + kObjectHead, kIndexHead - kObjectHead);
-    if (!b) return ReadFailure(w, Fault::IndexEntries);
-    uint64_t specifiers = U16(b + 4), blocks = U32(b + 6);
-    uint64_t used = kIndexHead + 4 * specifiers;
-    if (specifiers == 0 || used > size) return Fault::IndexEntries;
-    for (uint64_t i = 0; i < blocks; ++i) {
-        const uint8_t* e = size - used >= 4 ? w.Get(at + used, 4) : nullptr;
-        if (!e) return ReadFailure(w, Fault::IndexEntries);
-        uint64_t block = 4 + 8 * specifiers + 4 * specifiers * (uint64_t)U32(e);
-        if (block > size - used) return Fault::IndexEntries;
-        used += block;
-    }
-    return Fault::None;
-}
-
-// One object after the data object; *size is its size.
-Fault CheckTrailingObject(Window& w, uint64_t at, uint64_t fileSize, uint64_t* size)
-{
-    const uint8_t* o = fileSize - at >= kObjectHead ? w.Get(at, kObjectHead) : nullptr;
-    if (!o) return ReadFailure(w, Fault::ObjectSize);
-    *size = U64(o + 16);
-    if (*size < kObjectHead || *size > fileSize - at) return Fault::ObjectSize;
-    if (Is(o, kHeaderId) || Is(o, kDataId)) return Fault::ObjectOrder;
-    if (Is(o, kSimpleIndexId)) {
-        const uint8_t* b = *size >= kSimpleIndexHead ? w.Get(at + kObjectHead, kSimpleIndexHead - kObjectHead) : nullptr;
-        if (!b) return ReadFailure(w, Fault::IndexEntries);
-        // Each entry: a 32-bit packet number and a 16-bit packet count.
-        if (U32(b + 28) > (*size - kSimpleIndexHead) / 6) return Fault::IndexEntries;
-    } else if (Is(o, kIndexId)) {
-        return CheckIndex(w, at, *size);
-    }
-    return Fault::None;
-}
-
 }  // namespace
 
 Fault CheckStructure(uint64_t fileSize, ReadAt read, void* file)
@@ -306,8 +315,12 @@ Fault CheckStructure(uint64_t fileSize, ReadAt read, void* file)
     uint64_t headerSize = 0, dataSize = 0;
     Fault fault = CheckHeader(w, fileSize, &headerSize, &props);
     if (fault == Fault::None) fault = CheckData(w, headerSize, fileSize, props, &dataSize);
-    for (uint64_t at = headerSize + dataSize, size = 0; fault == Fault::None && at < fileSize; at += size)
-        fault = CheckTrailingObject(w, at, fileSize, &size);
+    // After the data: only objects other than a header or data object.
+    for (uint64_t at = headerSize + dataSize, size = 0; fault == Fault::None && at < fileSize; at += size) {
+        uint8_t id[16];
+        fault = ObjectHead(w, at, fileSize, id, &size, Fault::ObjectSize);
+        if (fault == Fault::None) fault = CheckObject(w, id, at, size);
+    }
     return fault;
 }
 

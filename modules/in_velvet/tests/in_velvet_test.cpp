@@ -1,12 +1,14 @@
 // The module against the stand-in runtime: its record and table, the reader
 // protocol under our own clock (start, grants, seek, end, stop), scripted
-// failures, and the attribute mapping in both directions.
+// failures, the attribute mapping in both directions, and the check of a
+// file's structure.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <atomic>
 #include <functional>
@@ -14,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "asf_structure.h"
 #include "standin.h"
 #include "test_support.h"
 #include "vq_log.h"
@@ -854,4 +857,47 @@ TEST(OwnHeaderReader, ManyDescriptorsReadQuicklyAndTheFirstOfANameCounts)
     EXPECT_TRUE(v == standin::Text(L"Sweep Title"));
     ASSERT_EQ(h.Get(L"wm/albumTITLE", &v), S_OK);
     EXPECT_TRUE(v == standin::Text(L"Many Album"));
+}
+
+// ---- the structure check ----------------------------------------------------
+
+namespace {
+
+bool ReadFromBytes(void* file, uint64_t offset, uint8_t* to, size_t bytes)
+{
+    const auto* b = static_cast<const std::vector<unsigned char>*>(file);
+    if (offset > b->size() || bytes > b->size() - offset) return false;
+    memcpy(to, b->data() + offset, bytes);
+    return true;
+}
+
+}  // namespace
+
+// Each file breaks one rule of the check, or keeps just within it; its name
+// says the verdict: <verdict>+<what>.wma.
+TEST(AsfStructure, EveryRuleGivesItsVerdict)
+{
+    static const char* const kVerdicts[] = {"none",       "unreadable",   "no-header",     "header-object",
+                                            "no-file-properties",          "packet-size",   "no-data",
+                                            "data-size",  "packet-count", "object-order",  "object-size",
+                                            "index-entries", "packet",    "media-object-size", "presentation-time"};
+    std::vector<unsigned char> good;
+    ASSERT_TRUE(vqtest::ReadFile(Data("tagged.wma"), good));
+    EXPECT_EQ(asf::CheckStructure(good.size(), ReadFromBytes, &good), asf::Fault::None);
+    EXPECT_EQ(asf::CheckStructure(good.size() + 1, ReadFromBytes, &good), asf::Fault::Unreadable);
+
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA(Data("structure\\*.wma").c_str(), &fd);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    int files = 0;
+    do {
+        std::string name = fd.cFileName;
+        std::vector<unsigned char> b;
+        ASSERT_TRUE(vqtest::ReadFile(Data("structure\\" + name), b));
+        asf::Fault fault = asf::CheckStructure(b.size(), ReadFromBytes, &b);
+        EXPECT_EQ(kVerdicts[(int)fault], name.substr(0, name.find('+'))) << name;
+        ++files;
+    } while (FindNextFileA(find, &fd));
+    FindClose(find);
+    EXPECT_EQ(files, 25);
 }

@@ -164,10 +164,10 @@ simple_index = bytes.fromhex('90080033b1e5cf1189f400a0c90349cb')
 open('late.wma', 'ab').write(simple_index + struct.pack('<Q', 24 + len(body)) + body)
 open('late.start', 'w').write('%.3f\n' % ((first_time(hsize + 50 + first * psize) - preroll) / 1000))
 
-# Damage after the header, which the platform's reader cannot survive: index
-# entry counts far past the object, a media object of 2 GiB, a presentation
-# time of 2^32 - 1 ms in the first payload, a second header after the data,
-# and a zero packet size in a broadcast file.
+# Damage the platform's reader cannot survive: index entry counts far past
+# the object (after the data or inside the header), a media object of 2 GiB,
+# a presentation time of 2^32 - 1 ms in the first payload, a second header
+# after the data, and a zero packet size in a broadcast file.
 props = next(o for o, g, n in kids if g == bytes.fromhex('a1dcab8c47a9cf118ee400c00c205365')) + 24
 rep = replicated_data(good, header_size + 50)
 def patched(at, data):
@@ -182,4 +182,55 @@ open('bad/pts_ffffffff.wma', 'wb').write(patched(rep + 4, struct.pack('<I', 0xFF
 open('bad/second_header.wma', 'wb').write(good + good[:header_size])
 flags = struct.unpack('<I', good[props + 64:props + 68])[0] | 1
 open('bad/packet0_broadcast.wma', 'wb').write(patched(props + 64, struct.pack('<III', flags, 0, 0)))
+# The reader takes a simple index inside the header too.
+body = bytes(16) + struct.pack('<QII', 10000000, 1, 0x20E26000) + struct.pack('<IH', 0, 1) * 2
+inner = simple_index + struct.pack('<Q', 24 + len(body)) + body
+header = bytearray(good[:header_size] + inner)
+header[16:28] = struct.pack('<QI', len(header), len(kids) + 1)
+open('bad/index_in_header.wma', 'wb').write(bytes(header) + good[header_size:])
+
+# Files that each break one rule of the structure check, or keep just within
+# it, named <verdict>+<what>.wma.
+import os
+os.makedirs('structure')
+def case(verdict, what, blob):
+    open('structure/%s+%s.wma' % (verdict, what), 'wb').write(blob)
+def obj(guid, body, extra=0):
+    return bytes.fromhex(guid) + struct.pack('<Q', 24 + len(body) + extra) + body
+def counted(at, delta):
+    return patched(at, struct.pack('<Q', struct.unpack('<Q', good[at:at + 8])[0] + delta))
+packet_size = struct.unpack('<I', good[props + 68:props + 72])[0]
+play_ms = struct.unpack('<Q', good[props + 40:props + 48])[0] // 10000
+rep2 = rep + 17 + struct.unpack('<H', good[rep + 8:rep + 10])[0]  # the first packet's second payload
+other, moi = '00112233445566778899aabbccddeeff', 'f803b1fead12644c840f2a1d2f7ad48c'
+index = 'd329e2d6da35d1119034' + '00a0c90349be'
+index_body = lambda entries: struct.pack('<IHIHHI', 1000, 1, 1, 1, 1, entries) + bytes(8) + bytes(8)
+case('none', 'other-object-after-data', good + obj(other, b'x' * 16))
+case('none', 'media-object-index', good + obj(moi, bytes(20)))
+case('none', 'index', good + obj(index, index_body(2)))
+case('index-entries', 'index', good + obj(index, index_body(3)))
+case('index-entries', 'simple-index', good + obj('90080033b1e5cf1189f400a0c90349cb',
+                                                 bytes(16) + struct.pack('<QII', 10000000, 1, 3) + bytes(12)))
+case('index-entries', 'simple-index-in-header', open('bad/index_in_header.wma', 'rb').read())
+case('object-order', 'data-in-header', patched(30, good[header_size:header_size + 16]))
+case('object-size', 'short-tail', good + bytes(10))
+case('object-size', 'past-end', good + obj(other, b'x' * 16, 1))
+case('object-order', 'second-data', good + good[header_size:header_size + 16] + struct.pack('<Q', 50) + bytes(26))
+case('header-object', 'child-past-header', patched(30 + 16, struct.pack('<Q', header_size)))
+case('packet-size', 'minimum-maximum', patched(props + 72, struct.pack('<I', packet_size + 1)))
+case('packet-size', 'above-64k', patched(props + 68, struct.pack('<II', 65537, 65537)))
+case('data-size', 'cut', good[:-100])
+case('packet-count', 'file-properties', counted(props + 32, 1))
+case('packet-count', 'data-object', counted(header_size + 40, -1))
+case('packet', 'payload-length', patched(rep + 8, struct.pack('<H', packet_size)))
+case('packet', 'replicated-3-bytes', patched(rep - 1, b'\3'))
+case('none', 'media-object-of-file-size', patched(rep, struct.pack('<I', len(good))))
+case('media-object-size', 'past-file-size', patched(rep, struct.pack('<I', len(good) + 1)))
+case('none', 'first-at-play-duration', patched(rep + 4, struct.pack('<I', play_ms)))
+case('presentation-time', 'first-past-play-duration', patched(rep + 4, struct.pack('<I', play_ms + 1)))
+case('none', 'later-within-margin', patched(rep2 + 4, struct.pack('<I', play_ms + 10000)))
+case('presentation-time', 'later-past-margin', patched(rep2 + 4, struct.pack('<I', play_ms + 10001)))
+broadcast = bytearray(patched(rep + 4, struct.pack('<I', 0xFFFFFFFF)))
+broadcast[props + 64] |= 1
+case('none', 'broadcast-times-unbounded', bytes(broadcast))
 PY

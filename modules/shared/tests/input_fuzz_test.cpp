@@ -149,6 +149,10 @@ void RunFuzz(const FuzzRun& run)
             lstrcpynA(g_cur.file, path.c_str(), sizeof g_cur.file);
             ASSERT_TRUE(vqtest::WriteFile(path, file.data(), file.size())) << "file " << i << ", error " << GetLastError();
         }
+        // A process ended from outside (an abort inside a platform library)
+        // reports nothing: what the file under test is stays beside it.
+        std::string note = "file " + std::to_string(i) + " (seed " + names[s] + "; mutations: " + log + ")\n";
+        vqtest::WriteFile(work + "\\current.txt", note.data(), note.size());
 
         vqtest::ExerciseOptions o;
         static const int kSizes[] = {1, 3, 4, 6, 333, 1000, 4096, 4608, 17640, 65536, 200000};
