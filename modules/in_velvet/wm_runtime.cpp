@@ -126,7 +126,15 @@ bool CallWithin(DWORD ms, std::function<HRESULT()> call, HRESULT* result)
     }
     CloseHandle(thread);
     bool returned = WaitForSingleObject(c->done, ms) == WAIT_OBJECT_0;
-    if (returned) *result = c->result;
+    if (returned) {
+        *result = c->result;
+    } else {
+        // The call, and a reader left behind calling back, run code of this
+        // module: it stays loaded for the rest of the process.
+        HMODULE self = nullptr;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCSTR>(&CallThread), &self);
+    }
     Drop(c);
     return returned;
 }

@@ -37,7 +37,8 @@ HRESULT CreateAsfHeaderEditor(IWMMetadataEditor** out);
 
 // Runs `call` on a thread of its own (with COM) and waits at most `ms` for it.
 // True with its result in *result when it returned in time. False when the
-// wait gave up: the call goes on alone, and whatever it uses must be left to it.
+// wait gave up: the call goes on alone, whatever it uses must be left to it,
+// and the module stays loaded from then on.
 bool CallWithin(DWORD ms, std::function<HRESULT()> call, HRESULT* result);
 
 // Keeps COM initialised on the calling thread for the life of the object
