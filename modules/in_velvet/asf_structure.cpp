@@ -132,9 +132,10 @@ public:
         if (!f.Var(lengthTypes >> 5, &length) || !f.Var(lengthTypes >> 1, &sequence) ||
             !f.Var(lengthTypes >> 3, &padding) || !f.Skip(6))  // send time and duration
             return Fault::Packet;
-        // A packet stated shorter than the packet size is padded up to it.
+        // A packet stated shorter than the packet size is padded up to it; a
+        // stated length of 0 says nothing.
         size_t end = size;
-        if ((lengthTypes >> 5) & 3) {
+        if (length != 0) {
             if (length > size || length < f.at()) return Fault::Packet;
             if (padding == 0) end = length;
         }
