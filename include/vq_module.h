@@ -48,6 +48,11 @@ struct IVqProModuleHead {
     int(__cdecl* Configure)(HWND parent, const char* section, void* instance);
 };
 
+// Input Read: a result below 1 ends the stream. -1 is its normal end; this
+// value means it ended on an error (a failed read, a decoder or reader that
+// gave up), so what came before it is incomplete.
+#define VQ_READ_ERROR (-2)
+
 struct VqInputOps {
     const char* FilterList;  // "desc\0pattern\0...\0\0"
     int(__cdecl* IsOurFile)(const char* path);
