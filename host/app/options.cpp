@@ -296,7 +296,7 @@ void PerformWhenDone(const EngineRunSummary* summary)
     // Told while the program is still there to tell it (log off, restart and
     // power off are unattended: the failures stay in the log).
     auto tellFailures = [&] {
-        char text[EngineRunSummary::MaxNames * EnginePathChars + 2048];
+        char text[(int)EngineRunSummary::MaxNames * (int)EnginePathChars + 2048];
         RunFailureText(*summary, text, sizeof(text));
         g_seams.messageBox(g_host.mainDialog, text, g_hostModule.h.DisplayName, MB_ICONWARNING);
     };

@@ -43,6 +43,7 @@ enum EngineTextId {
     TxtLevel,                // "Level: %sdB\nPeak: %sdB"
     TxtTitleProgress,        // "%s - %0.1f%% (ETA: %s) Remaining: %d files."
     TxtTitlePaused,          // "%s - Paused"
+    TxtReadError,            // "Error reading source file!"
     EngineTextCount
 };
 // Copies text `id` into buf (size bytes); returns its length, 0 when it has

@@ -37,6 +37,7 @@ const char* const kTexts[EngineTextCount] = {
     "Level: %sdB\nPeak: %sdB",
     "%s - %0.1f%% (ETA: %s) Remaining: %d files.",
     "%s - Paused",
+    "Error reading source file!",
 };
 
 class RealClock : public EngineClock {

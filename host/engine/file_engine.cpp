@@ -224,8 +224,15 @@ bool Runner::ConvertFile(const char* path, int remaining)
                 pace.Force();
             }
             int n = input->input.Read(s.inputBlock, s.blockBytes, stream);
-            if (n < 1)
+            if (n < 1) {
+                // -1 is the stream's end; anything lower means it broke off
+                // and what was written is incomplete.
+                if (n < -1) {
+                    EngineLog(ctx, TxtReadError, LogError, kFn, 690);
+                    success = false;
+                }
                 break;
+            }
             if (n > s.blockBytes)
                 n = s.blockBytes;
             n = EngineRunDsps(ctx, &s, n);

@@ -71,6 +71,9 @@ private:
     // Texts, bars, level and title of a block recorded up to t seconds.
     void ShowBlock(double t, double peak, double highestPeak);
     void Split();
+    // Closes the current output file; one that does not close cleanly may be
+    // incomplete, so the recording counts as broken.
+    void CloseOutput();
     void SetTitle(int id, const char* arg);
 
     EngineContext* ctx;
@@ -159,10 +162,16 @@ void Recorder::Split()
         return;
     }
     Log(ctx, TxtClosingEncoder, LogDebug, 355);
-    encoder->encoder.Close(out);
+    CloseOutput();
     out = next;
     highestRms = 0.0;
     stream.highestPeak = 0.0;
+}
+
+void Recorder::CloseOutput()
+{
+    if (encoder->encoder.Close(out) < 1 && failure == EngineRunSummary::RecordingNone)
+        failure = EngineRunSummary::RecordingBroken;
 }
 
 void Recorder::Record()
@@ -243,7 +252,7 @@ void Recorder::Record()
     if (unshown)
         ShowBlock(t, peak, highest);
     Log(ctx, TxtClosingEncoder, LogDebug, 390);
-    encoder->encoder.Close(out);
+    CloseOutput();
     out = nullptr;
 }
 

@@ -264,6 +264,15 @@ TEST_F(FileEngine, OriginalIsDeletedOnlyAfterARealConversion)
     EXPECT_TRUE(vqtest::FileExists(encoderFails));
     EXPECT_NE(std::string::npos, Log().find("Error opening Encoder Module!"));
     EXPECT_EQ(1, actions.summary.failed);
+    // A stream that breaks off after some audio: written, but not converted.
+    Reset();
+    std::string broken = AddFile("10broken.fake", 30000);
+    g_input.scripts["10broken.fake"].endResult = VQ_READ_ERROR;
+    ProccessFiles(&ctx);
+    EXPECT_TRUE(vqtest::FileExists(broken));
+    EXPECT_NE(std::string::npos, Log().find("Error reading source file!"));
+    ASSERT_EQ(1, actions.summary.failed);
+    EXPECT_EQ(broken, actions.summary.failedNames[0]);
 
     // Twelve failures: all counted, the first ten named.
     Reset();

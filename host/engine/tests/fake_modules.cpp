@@ -45,7 +45,7 @@ int __cdecl InRead(char* buf, int bytes, void* h)
         g_input.onRead((int)g_input.readRequests.size() - 1);
     size_t left = s->script->data.size() - s->pos;
     if (left == 0)
-        return -1;
+        return s->script->endResult;
     int n = bytes < (int)left ? bytes : (int)left;
     memcpy(buf, s->script->data.data() + s->pos, (size_t)n);
     s->pos += (size_t)n;

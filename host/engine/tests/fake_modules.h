@@ -15,6 +15,7 @@ struct Script {
     std::vector<unsigned char> data;
     double duration = 1.0;
     int extraReported = 0;  // Read claims this many bytes more than it delivered
+    int endResult = -1;     // what Read answers once the data is used up
     bool failOpen = false;
 };
 

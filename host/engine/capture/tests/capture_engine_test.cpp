@@ -118,6 +118,7 @@ struct EncoderLog {
     std::vector<std::vector<char>> files;
     int open = 0, closes = 0, writes = 0;
     int failWriteAt = -1;  // 0-based Write call that fails
+    int failCloseAt = -1;  // 0-based Close call that fails
     bool failOpen = false;
 };
 EncoderLog g_enc;
@@ -144,8 +145,7 @@ int __cdecl EncWrite(const char* data, int bytes, void* h)
 int __cdecl EncClose(void*)
 {
     --g_enc.open;
-    ++g_enc.closes;
-    return 1;
+    return g_enc.closes++ == g_enc.failCloseAt ? 0 : 1;
 }
 
 // ---- host side ------------------------------------------------------------------
@@ -463,6 +463,24 @@ TEST_F(CaptureEngineTest, FailedWriteEndsTheRecordingWithALogLine)
     EXPECT_EQ(1, g_cap.closes);
     EXPECT_NE(std::string::npos, LogText().find("Error writing to Encoder Module!"));
     EXPECT_EQ(EngineRunSummary::RecordingBroken, actions.recording);
+}
+
+TEST_F(CaptureEngineTest, OutputThatDoesNotCloseBreaksTheRecording)
+{
+    // The last file fails to close; then the first file, closed at a split.
+    for (bool split : {false, true}) {
+        SetUp();
+        g_enc.failCloseAt = 0;
+        settings.limit = 8;
+        if (split) {
+            settings.detect = true;
+            g_cap.loud = [](int b) { return b < 20 || b >= 60; };
+        }
+        Run();
+        EXPECT_EQ(split ? 2 : 1, g_enc.closes);
+        EXPECT_EQ(1, actions.whenDone);
+        EXPECT_EQ(EngineRunSummary::RecordingBroken, actions.recording) << "split " << split;
+    }
 }
 
 TEST_F(CaptureEngineTest, AllocationFailureClosesTheCaptureInstance)
