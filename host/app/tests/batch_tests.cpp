@@ -319,4 +319,43 @@ TEST_F(Batch, FailedFilesAndAMissingOutputFolderAreToldAsFailures)
     EXPECT_FALSE(vqtest::FileExists(dir + "\\no\\such\\good.wav"));
 }
 
+// A WMA stream that stalls with "Delete original files" on: the file is told
+// as a failure and keeps its source; the MP3 beside it is converted and goes.
+TEST_F(Batch, StalledWmaIsToldAsAFailureAndKeepsItsSource)
+{
+    ASSERT_TRUE(missing.empty()) << "modules not built:" << missing;
+    std::string stalling = vqtest::BinDir() + "\\testmods\\in_velvet_stalling.dll";
+    ASSERT_TRUE(vqtest::FileExists(stalling));
+    ASSERT_TRUE(CopyFileA(stalling.c_str(), (mods + "\\in_velvet.dll").c_str(), FALSE));
+    std::string data = vqtest::TestDataDir() + "\\app", src = dir + "\\src";
+    SetEnvironmentVariableA("VQ_STANDIN_WAV", (data + "\\sweep2.wav").c_str());
+    CreateDirectoryA(src.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA((data + "\\tree\\four.wma").c_str(), (src + "\\stuck.wma").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((data + "\\tree\\one.mp3").c_str(), (src + "\\good.mp3").c_str(), FALSE));
+    ASSERT_TRUE(app.Start());
+    HWND files = Page(PageFiles), enc = Page(PageEncoder);
+    Click(Main(), IDC_NEXT);
+    DropFiles(files, {src + "\\stuck.wma", src + "\\good.mp3"});
+    ASSERT_TRUE(WaitUntil([files] { return ListRows(Item(files, IDC_FILE_LIST)).size() == 2; }));
+    for (int i = 0; i < 2; i++)
+        Click(Main(), IDC_NEXT);
+    SendMessageA(Item(enc, IDC_DELETE_ORIGINALS), BM_SETCHECK, BST_CHECKED, 0);
+    Click(enc, IDC_DELETE_ORIGINALS);
+    Click(Main(), IDC_NEXT);
+    ASSERT_TRUE(SelectByData(Page(PageProcessing), IDC_WHEN_DONE, 144));
+    Click(Main(), IDC_NEXT);
+    // The module gives a silent reader 20 s before it ends the stream.
+    ASSERT_TRUE(WaitUntil([] { return !ShownBoxes().empty(); }, 90000)) << "the batch did not finish";
+    ShownBox box = ShownBoxes()[0];
+    EXPECT_EQ((UINT)MB_ICONWARNING, box.type & MB_ICONMASK);
+    EXPECT_EQ(0u, box.text.rfind(Tr("1 of 2 files could not be converted:",
+                                    "No se pudieron convertir 1 de 2 archivos:"), 0)) << box.text;
+    EXPECT_NE(std::string::npos, box.text.find("\n" + src + "\\stuck.wma\n")) << box.text;
+    EXPECT_EQ(std::string::npos, box.text.find("good.mp3")) << box.text;
+    EXPECT_TRUE(vqtest::FileExists(src + "\\stuck.wma"));
+    EXPECT_FALSE(vqtest::FileExists(src + "\\good.mp3"));
+    EXPECT_TRUE(vqtest::FileExists(out + "\\good.wav"));
+    SetEnvironmentVariableA("VQ_STANDIN_WAV", nullptr);
+}
+
 }  // namespace

@@ -427,7 +427,7 @@ private:
         size_t perSample = g_script.sampleBytes / align ? g_script.sampleBytes / align : 1;
         bool oversized = g_script.oversizedSample > 0;
         while (ops_.empty()) {
-            if (g_script.hold) {
+            if (g_script.hold && (frame >= frames || Pts(frame) >= g_script.holdFrom)) {
                 cv_.wait(lock, [this] { return !ops_.empty(); });
                 return;
             }

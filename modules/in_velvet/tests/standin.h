@@ -42,6 +42,7 @@ struct Script {
     bool zeroByteRate = false;           // the output format states 0 bytes per second
     DWORD oversizedSample = 0;           // a first sample of this many bytes
     bool hold = false;                   // deliver no samples at all
+    QWORD holdFrom = 0;                  // with hold: the samples before this time are delivered first
     QWORD lateStart = 0;                 // sample times begin this long after the start
     std::vector<std::pair<WMT_STATUS, HRESULT>> extraStatuses;  // sent after started
     bool openBlocks = false;             // IWMReader::Open does not return until ReleaseBlocked

@@ -1,0 +1,22 @@
+// The module over a stand-in reader that delivers the first second of audio
+// and then nothing more, built as a module DLL of its own: the host's batch tests load it
+// in place of the real module to follow a stalled Windows Media stream
+// through the whole program. The reader takes its audio format from the WAV
+// named by VQ_STANDIN_WAV.
+#include <windows.h>
+
+#include "standin.h"
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        char wav[MAX_PATH] = "";
+        GetEnvironmentVariableA("VQ_STANDIN_WAV", wav, sizeof(wav));
+        standin::Script s;
+        s.wavPath = wav;
+        s.hold = true;
+        s.holdFrom = 10000000;
+        standin::Install(s);
+    }
+    return TRUE;
+}
