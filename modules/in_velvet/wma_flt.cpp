@@ -16,6 +16,7 @@
 #include "asf_structure.h"
 #include "resource.h"
 #include "ring_buffer.h"
+#include "vq_module.h"
 
 using namespace velvet;
 
@@ -49,8 +50,8 @@ CWmaFlt::CWmaFlt(HRESULT* result)
 CWmaFlt::~CWmaFlt()
 {
     // The reader's threads call back into this object, its events and its
-    // ring until the reader is closed and released: that goes first.
-    Stop();
+    // ring until the reader is closed: Dispose has closed it, or left it and
+    // this object behind.
     ReleaseInto(m_pReaderAdvanced);
     ReleaseInto(m_pHeader);
     ReleaseInto(m_pReader);
@@ -93,7 +94,11 @@ STDMETHODIMP CWmaFlt::AllocateForOutput(DWORD, DWORD, INSSBuffer**, void*) { ret
 
 void CWmaFlt::Dispose(CWmaFlt* flt)
 {
-    if (flt && !flt->m_abandoned) delete flt;
+    if (!flt) return;
+    // Whether the reader is left behind is known only once it has been
+    // stopped and closed, before anything it may still use is freed.
+    flt->Stop();
+    if (!flt->m_abandoned) delete flt;
 }
 
 DWORD CWmaFlt::ReaderWait(DWORD ms)
@@ -427,12 +432,14 @@ STDMETHODIMP CWmaFlt::OnSample(DWORD output, QWORD, QWORD, DWORD, INSSBuffer* sa
 int CWmaFlt::EndEarly(UINT id, int line)
 {
     if (!InterlockedExchange(&m_endLogged, 1)) Message(id, kReadOp, line, m_path);
-    return -1;
+    return VQ_READ_ERROR;
 }
 
 int CWmaFlt::Read(void* buffer, int count)
 {
     if (!buffer || count <= 0) return 0;
+    // This start ended on an error: every later read says so at once.
+    if (m_endLogged) return VQ_READ_ERROR;
     DWORD begin = GetTickCount();
     while (WaitForSingleObject(m_hStartedEvent, kEmptyPollMs) != WAIT_OBJECT_0) {
         // A seek whose start failed never starts: the stream has ended.

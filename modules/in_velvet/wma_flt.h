@@ -148,10 +148,12 @@ public:
     // reader's threads and the host's are made under the lock.
     LONGLONG m_granted = 0;
     CRITICAL_SECTION m_clockLock;
-    // An early end of this start was logged.
+    // This start ended on an error, and that was logged.
     LONG volatile m_endLogged = 0;
 
-    // Destroys a stream object, unless its reader was abandoned.
+    // Stops and closes the reader, then destroys the stream object unless
+    // the reader was abandoned. Objects that opened a reader are destroyed
+    // only through here.
     static void Dispose(CWmaFlt* flt);
 
 private:
@@ -164,7 +166,8 @@ private:
     // kGrantAhead more than was granted.
     enum GrantKind { GrantFromStart, GrantPast, GrantAhead };
     HRESULT Grant(LONGLONG until, GrantKind kind);
-    // Ends a read early, saying why in the log once per start.
+    // Ends the stream of this start on an error (VQ_READ_ERROR), saying why
+    // in the log once.
     int EndEarly(UINT id, int line);
     // Creates and opens a metadata editor on the file and takes its header info.
     HRESULT OpenEditor(const char* path, const EditorSteps& steps);

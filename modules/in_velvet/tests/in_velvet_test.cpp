@@ -233,8 +233,12 @@ TEST_F(Velvet, StalledReaderEndsTheStreamWithAnErrorLine)
     ASSERT_NE(h, nullptr);
     char b[64];
     DWORD t0 = GetTickCount();
-    EXPECT_EQ(m->input.Read(b, sizeof b, h), -1);
+    EXPECT_EQ(m->input.Read(b, sizeof b, h), VQ_READ_ERROR);
     EXPECT_GE(GetTickCount() - t0, 19000u);
+    // The stream ended on an error, and stays so without waiting again.
+    t0 = GetTickCount();
+    EXPECT_EQ(m->input.Read(b, sizeof b, h), VQ_READ_ERROR);
+    EXPECT_LT(GetTickCount() - t0, 1000u);
     EXPECT_TRUE(Logged("[PylSoftWMAInputModule::CWmaFlt::Read(530)] CWmaFlt::Read(): the reader stalled, the stream "
                        "of C:\\nowhere\\stuck.wma ends here"))
         << LogText();
@@ -289,8 +293,8 @@ TEST_F(Velvet, FailedSeekEndsTheStream)
     EXPECT_TRUE(Logged("[PylSoftWMAInputModule::CWmaFlt::SetPosition(559)] CWmaFlt::SetPosition(): failed Start() "
                        "at 5000000,(hr=0xc00d0bcf)"));
     DWORD t0 = GetTickCount();
-    EXPECT_EQ(m->input.Read(block, sizeof block, h), -1);
-    EXPECT_EQ(m->input.Read(block, sizeof block, h), -1);
+    EXPECT_EQ(m->input.Read(block, sizeof block, h), VQ_READ_ERROR);
+    EXPECT_EQ(m->input.Read(block, sizeof block, h), VQ_READ_ERROR);
     EXPECT_LT(GetTickCount() - t0, 1000u);
     // Why the stream ends here, said once.
     std::string line = "[PylSoftWMAInputModule::CWmaFlt::Read(515)] CWmaFlt::Read(): the reader did not start, the "
@@ -400,6 +404,56 @@ TEST_F(Velvet, ReaderStuckInOpenOrCloseIsLeftBehind)
     EXPECT_TRUE(ReadAll(h) == WavData("play.wav"));
     EXPECT_EQ(m->input.Close(h), 1);
     standin::ReleaseBlocked();
+}
+
+// A reader whose Close never returns keeps its stream and itself until the
+// call is over, on every way a stream ends: an open that fails after the
+// reader opened, a Close, and the module's shut-down with the stream open.
+TEST_F(Velvet, ReaderLeftInCloseKeepsWhatItUses)
+{
+    auto install = [this](bool video) {
+        standin::Script s;
+        s.wavPath = Data("play.wav");
+        s.callWaitMs = 500;
+        s.closeBlocks = true;
+        s.video = video;
+        standin::Install(s);
+        return &record();
+    };
+    const std::string left = "[PylSoftWMAInputModule::CWmaFlt::Stop(648)] CWmaFlt::Stop(): the reader of "
+                             "C:\\nowhere\\%s did not stop or close in time and is left behind";
+    auto leftBehind = [&](const char* name) {
+        char line[256];
+        snprintf(line, sizeof line, left.c_str(), name);
+        return Logged(line);
+    };
+    std::vector<standin::Record*> records;
+
+    records.push_back(install(true));
+    void* h = nullptr;
+    EXPECT_TRUE(ReturnsWithin(5000, [&] { h = m->input.Open("C:\\nowhere\\video.wma", nullptr); }));
+    EXPECT_EQ(h, nullptr);
+    EXPECT_TRUE(leftBehind("video.wma")) << LogText();
+
+    records.push_back(install(false));
+    h = m->input.Open("C:\\nowhere\\closed.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ReturnsWithin(5000, [&] { EXPECT_EQ(m->input.Close(h), 1); }));
+    EXPECT_TRUE(leftBehind("closed.wma"));
+
+    records.push_back(install(false));
+    h = m->input.Open("C:\\nowhere\\unloaded.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ReturnsWithin(5000, [&] { m->h.QuitModule(); }));
+    EXPECT_TRUE(leftBehind("unloaded.wma"));
+    ASSERT_EQ(m->h.InitModule(log.c_str(), &level), 1);
+
+    // The calls left behind end, and find their readers still there.
+    standin::ReleaseBlocked();
+    for (standin::Record* r : records) {
+        EXPECT_TRUE(WaitFor([r] { return r->callsRunning == 0; }, 5000));
+        EXPECT_EQ(r->freedInCall, 0);
+    }
 }
 
 TEST_F(Velvet, SecondOutputOversizedSampleAndStatusesAreHandled)
