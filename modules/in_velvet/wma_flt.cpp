@@ -327,8 +327,18 @@ HRESULT CWmaFlt::Grant(LONGLONG until, GrantKind kind)
         m_granted = Later(m_granted, kGrantAhead);
     else if (until > m_granted)
         m_granted = until;
-    HRESULT r = m_pReaderAdvanced ? m_pReaderAdvanced->DeliverTime((QWORD)m_granted) : E_POINTER;
+    const LONGLONG granted = m_granted;
     LeaveCriticalSection(&m_clockLock);
+    // The reader's clock call may wait for its callback thread, which grants
+    // in turn: it is made without the lock. A grant another thread made
+    // meanwhile may have reached the reader before ours, so the newest is
+    // given once more.
+    if (!m_pReaderAdvanced) return E_POINTER;
+    HRESULT r = m_pReaderAdvanced->DeliverTime((QWORD)granted);
+    EnterCriticalSection(&m_clockLock);
+    const LONGLONG newest = m_granted;
+    LeaveCriticalSection(&m_clockLock);
+    if (SUCCEEDED(r) && newest != granted) r = m_pReaderAdvanced->DeliverTime((QWORD)newest);
     return r;
 }
 

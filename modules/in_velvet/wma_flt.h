@@ -144,8 +144,9 @@ public:
     // from the tick m_clockWaitTick on.
     LONG volatile m_clockWaiting = 0;
     DWORD volatile m_clockWaitTick = 0;
-    // The furthest time granted since the last start; grants from the
-    // reader's threads and the host's are made under the lock.
+    // The furthest time granted since the last start, worked out by the
+    // reader's threads and the host's under the lock (which is never held
+    // across a call into the reader).
     LONGLONG m_granted = 0;
     CRITICAL_SECTION m_clockLock;
     // This start ended on an error, and that was logged.

@@ -226,6 +226,20 @@ TEST_F(Velvet, StreamWhoseFirstSampleIsLatePlaysFromIt)
     EXPECT_FALSE(Logged("CWmaFlt::Read"));
 }
 
+// The host's grant ahead reaches a reader whose clock call waits for its own
+// callback thread, which asks for time in turn.
+TEST_F(Velvet, ClockCallIntoTheReaderHoldsNoLockItsCallbackNeeds)
+{
+    script().lateStart = 30000000;
+    script().onTimeInDeliver = true;
+    void* h = m->input.Open("C:\\nowhere\\late.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ReadAll(h) == WavData("play.wav"));
+    EXPECT_EQ(m->input.Close(h), 1);
+    EXPECT_GT(record().grants, 2);
+    EXPECT_EQ(record().deliverStuck, 0);
+}
+
 TEST_F(Velvet, StalledReaderEndsTheStreamWithAnErrorLine)
 {
     script().hold = true;

@@ -321,6 +321,24 @@ public:
     STDMETHODIMP GetUserProvidedClock(WINBOOL*) override NOTIMPL;
     STDMETHODIMP DeliverTime(QWORD time) override
     {
+        if (g_script.onTimeInDeliver && !t_readerThread && advanced_) {
+            // A reader whose clock call first waits for its callback thread,
+            // which is telling us the time it reached.
+            QWORD reached;
+            {
+                std::lock_guard<std::mutex> lock(mu_);
+                reached = grant_;
+            }
+            HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            std::thread t([this, reached, done] {
+                t_readerThread = true;
+                advanced_->OnTime(reached, context_);
+                SetEvent(done);
+            });
+            if (WaitForSingleObject(done, 2000) != WAIT_OBJECT_0) ++g_record->deliverStuck;
+            std::lock_guard<std::mutex> lock(callbacksMu_);
+            callbacks_.emplace_back(std::move(t), done);
+        }
         {
             std::lock_guard<std::mutex> lock(mu_);
             grant_ = time;
@@ -328,18 +346,6 @@ public:
         ++g_record->grants;
         g_record->lastGrant = time;
         cv_.notify_all();
-        if (g_script.onTimeInDeliver && !t_readerThread && advanced_) {
-            // A reader whose clock call waits for its callback thread.
-            HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-            std::thread t([this, time, done] {
-                t_readerThread = true;
-                advanced_->OnTime(time, context_);
-                SetEvent(done);
-            });
-            if (WaitForSingleObject(done, 2000) != WAIT_OBJECT_0) ++g_record->deliverStuck;
-            std::lock_guard<std::mutex> lock(callbacksMu_);
-            callbacks_.emplace_back(std::move(t), done);
-        }
         return S_OK;
     }
     STDMETHODIMP SetManualStreamSelection(WINBOOL) override NOTIMPL;

@@ -47,8 +47,9 @@ struct Script {
     bool openBlocks = false;             // IWMReader::Open does not return until ReleaseBlocked
     bool closeBlocks = false;            // nor does IWMReader::Close
     DWORD callWaitMs = 0;                // the runtime's bound of a blocking reader call (0: the module's)
-    // DeliverTime called on a thread not the reader's waits (at most 2 s) for
-    // a callback thread of the reader that calls OnTime.
+    // DeliverTime called on a thread not the reader's first waits (at most
+    // 2 s) for a callback thread of the reader that reports, through OnTime,
+    // the time it reached.
     bool onTimeInDeliver = false;
     // The file's attributes, read by the reader's and the editor's header;
     // flushing an editor writes its changes here.
