@@ -259,6 +259,31 @@ TEST_F(Velvet, StalledReaderEndsTheStreamWithAnErrorLine)
     EXPECT_EQ(m->input.Close(h), 1);
 }
 
+// While the reader decodes, each read waits for its whole request rather
+// than taking whatever a sample just brought.
+TEST_F(Velvet, ReadsWhileDecodingFillTheirRequest)
+{
+    script().wavPath = Data("long.wav");
+    script().sampleBytes = 4096;
+    std::vector<BYTE> expect = WavData("long.wav");
+    void* h = m->input.Open("C:\\nowhere\\long.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    const int block = 10002;  // not whole frames: 10000 bytes are
+    std::vector<BYTE> got;
+    std::vector<int> sizes;
+    std::vector<char> buf(block);
+    for (int n; (n = m->input.Read(buf.data(), block, h)) > 0;) {
+        got.insert(got.end(), buf.begin(), buf.begin() + n);
+        sizes.push_back(n);
+    }
+    EXPECT_TRUE(got == expect) << got.size() << " of " << expect.size();
+    ASSERT_FALSE(sizes.empty());
+    int partial = 0;
+    for (size_t i = 0; i + 1 < sizes.size(); ++i) partial += sizes[i] != 10000;
+    EXPECT_EQ(partial, 0) << "of " << sizes.size() << " reads";
+    EXPECT_EQ(m->input.Close(h), 1);
+}
+
 TEST_F(Velvet, SeekDeliversNothingFromBeforeIt)
 {
     script().wavPath = Data("long.wav");
