@@ -82,6 +82,7 @@ struct PendingCall {
     std::function<HRESULT()> call;
     HRESULT result = E_FAIL;
     HANDLE done = nullptr;
+    HMODULE self = nullptr;  // the thread's reference to this module
 };
 
 void Drop(PendingCall* c)
@@ -94,12 +95,16 @@ void Drop(PendingCall* c)
 DWORD WINAPI CallThread(void* arg)
 {
     auto* c = static_cast<PendingCall*>(arg);
+    HMODULE self = c->self;
     {
         ComScope com;
         c->result = c->call();
     }
     SetEvent(c->done);
     Drop(c);
+    // The module may be unloaded once the waiter has its answer: the thread
+    // lets go of it only as its last act, in code that is not the module's.
+    if (self) FreeLibraryAndExitThread(self, 0);
     return 0;
 }
 
@@ -112,11 +117,16 @@ bool CallWithin(DWORD ms, std::function<HRESULT()> call, HRESULT* result)
     if (c) {
         c->call = std::move(call);
         c->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        if (c->done) thread = CreateThread(nullptr, 0, CallThread, c, 0, nullptr);
+        // The thread runs this module's code from its first instruction to its
+        // last: it holds the module from before it starts.
+        if (c->done &&
+            GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&CallThread), &c->self))
+            thread = CreateThread(nullptr, 0, CallThread, c, 0, nullptr);
     }
     if (!thread) {
         // No thread to spare: the call is made here, without a bound.
         if (c) {
+            if (c->self) FreeLibrary(c->self);
             if (c->done) CloseHandle(c->done);
             call = std::move(c->call);
             delete c;

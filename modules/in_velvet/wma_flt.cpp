@@ -16,6 +16,7 @@
 #include "asf_structure.h"
 #include "resource.h"
 #include "ring_buffer.h"
+#include "vq_module.h"
 
 using namespace velvet;
 
@@ -42,15 +43,20 @@ CWmaFlt::CWmaFlt(HRESULT* result)
     m_hOpenEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     m_hStartedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     m_hStopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    m_hDataEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    m_hRoomEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     InitializeCriticalSection(&m_clockLock);
-    if (result) *result = m_fifo && m_hOpenEvent && m_hStartedEvent && m_hStopEvent ? S_OK : E_OUTOFMEMORY;
+    if (result)
+        *result = m_fifo && m_hOpenEvent && m_hStartedEvent && m_hStopEvent && m_hDataEvent && m_hRoomEvent
+                      ? S_OK
+                      : E_OUTOFMEMORY;
 }
 
 CWmaFlt::~CWmaFlt()
 {
     // The reader's threads call back into this object, its events and its
-    // ring until the reader is closed and released: that goes first.
-    Stop();
+    // ring until the reader is closed: Dispose has closed it, or left it and
+    // this object behind.
     ReleaseInto(m_pReaderAdvanced);
     ReleaseInto(m_pHeader);
     ReleaseInto(m_pReader);
@@ -58,6 +64,8 @@ CWmaFlt::~CWmaFlt()
     if (m_hOpenEvent) CloseHandle(m_hOpenEvent);
     if (m_hStartedEvent) CloseHandle(m_hStartedEvent);
     if (m_hStopEvent) CloseHandle(m_hStopEvent);
+    if (m_hDataEvent) CloseHandle(m_hDataEvent);
+    if (m_hRoomEvent) CloseHandle(m_hRoomEvent);
     if (m_fifo) RingBuffer_Destroy(m_fifo);
     DeleteCriticalSection(&m_clockLock);
 }
@@ -93,7 +101,11 @@ STDMETHODIMP CWmaFlt::AllocateForOutput(DWORD, DWORD, INSSBuffer**, void*) { ret
 
 void CWmaFlt::Dispose(CWmaFlt* flt)
 {
-    if (flt && !flt->m_abandoned) delete flt;
+    if (!flt) return;
+    // Whether the reader is left behind is known only once it has been
+    // stopped and closed, before anything it may still use is freed.
+    flt->Stop();
+    if (!flt->m_abandoned) delete flt;
 }
 
 DWORD CWmaFlt::ReaderWait(DWORD ms)
@@ -270,6 +282,7 @@ STDMETHODIMP CWmaFlt::OnStatus(WMT_STATUS status, HRESULT hr, WMT_ATTR_DATATYPE,
     case WMT_EOF:
     case WMT_END_OF_SEGMENT:
         InterlockedExchange(&m_endOfStream, 1);
+        SetEvent(m_hDataEvent);
         break;
     case WMT_NO_RIGHTS:
         Message(IDS_NO_RIGHTS, "CWmaFlt::OnStatus", 3759, hr);
@@ -302,6 +315,8 @@ STDMETHODIMP CWmaFlt::OnStatus(WMT_STATUS status, HRESULT hr, WMT_ATTR_DATATYPE,
     case WMT_STOPPED:
         InterlockedExchange(&m_running, 0);
         InterlockedExchange(&m_stopping, 1);
+        SetEvent(m_hDataEvent);
+        SetEvent(m_hRoomEvent);
         SetEvent(m_hStopEvent);
         break;
     case WMT_CLOSED:
@@ -322,8 +337,18 @@ HRESULT CWmaFlt::Grant(LONGLONG until, GrantKind kind)
         m_granted = Later(m_granted, kGrantAhead);
     else if (until > m_granted)
         m_granted = until;
-    HRESULT r = m_pReaderAdvanced ? m_pReaderAdvanced->DeliverTime((QWORD)m_granted) : E_POINTER;
+    const LONGLONG granted = m_granted;
     LeaveCriticalSection(&m_clockLock);
+    // The reader's clock call may wait for its callback thread, which grants
+    // in turn: it is made without the lock. A grant another thread made
+    // meanwhile may have reached the reader before ours, so the newest is
+    // given once more.
+    if (!m_pReaderAdvanced) return E_POINTER;
+    HRESULT r = m_pReaderAdvanced->DeliverTime((QWORD)granted);
+    EnterCriticalSection(&m_clockLock);
+    const LONGLONG newest = m_granted;
+    LeaveCriticalSection(&m_clockLock);
+    if (SUCCEEDED(r) && newest != granted) r = m_pReaderAdvanced->DeliverTime((QWORD)newest);
     return r;
 }
 
@@ -338,13 +363,31 @@ STDMETHODIMP CWmaFlt::OnTime(QWORD time, void*)
     return r;
 }
 
-DWORD CWmaFlt::RoomWait(DWORD bytes) const
+bool CWmaFlt::WaitForRoom(uint32_t bytes)
 {
-    DWORD rate = m_outputFormat.nAvgBytesPerSec;
-    uint64_t ms = rate ? (uint64_t)bytes * 1000 / rate : kMaxRoomWaitMs;
-    if (ms < 1) ms = 1;
-    if (ms > kMaxRoomWaitMs) ms = kMaxRoomWaitMs;
-    return (DWORD)ms;
+    auto accepting = [this] { return m_running && !m_stopping && !m_closing; };
+    if (RingBuffer_Free(m_fifo) >= bytes) return accepting();
+    // A full ring waits until a good part of it is free, not for each read.
+    const uint32_t needs = bytes > kHandOverBytes ? bytes : kHandOverBytes;
+    while (accepting()) {
+        InterlockedExchange(&m_writerNeeds, (LONG)needs);
+        if (RingBuffer_Free(m_fifo) >= needs || !accepting()) break;
+        WaitForSingleObject(m_hRoomEvent, kMaxRoomWaitMs);
+    }
+    InterlockedExchange(&m_writerNeeds, 0);
+    return accepting();
+}
+
+void CWmaFlt::WakeReader()
+{
+    LONG needs = m_readerNeeds;
+    if (needs > 0 && RingBuffer_Used(m_fifo) >= (uint32_t)needs) SetEvent(m_hDataEvent);
+}
+
+void CWmaFlt::WakeWriter()
+{
+    LONG needs = m_writerNeeds;
+    if (needs > 0 && RingBuffer_Free(m_fifo) >= (uint32_t)needs) SetEvent(m_hRoomEvent);
 }
 
 HRESULT CWmaFlt::Convert(const BYTE* data, DWORD length, BYTE** converted, DWORD* convertedLength)
@@ -414,9 +457,7 @@ STDMETHODIMP CWmaFlt::OnSample(DWORD output, QWORD, QWORD, DWORD, INSSBuffer* sa
         Message(IDS_SAMPLE_TOO_BIG, "CWmaFlt::OnSample", 3641, (unsigned long)length);
         return E_UNEXPECTED;
     }
-    while (RingBuffer_Free(m_fifo) < storeLength && m_running && !m_stopping && !m_closing)
-        Sleep(RoomWait(storeLength));
-    if (m_running && !m_stopping && !m_closing) RingBuffer_Write(store, storeLength, m_fifo);
+    if (WaitForRoom(storeLength) && RingBuffer_Write(store, storeLength, m_fifo)) WakeReader();
     m_lastActivity = GetTickCount();
     if (converted) HeapFree(GetProcessHeap(), 0, converted);
     return S_OK;
@@ -427,12 +468,14 @@ STDMETHODIMP CWmaFlt::OnSample(DWORD output, QWORD, QWORD, DWORD, INSSBuffer* sa
 int CWmaFlt::EndEarly(UINT id, int line)
 {
     if (!InterlockedExchange(&m_endLogged, 1)) Message(id, kReadOp, line, m_path);
-    return -1;
+    return VQ_READ_ERROR;
 }
 
 int CWmaFlt::Read(void* buffer, int count)
 {
     if (!buffer || count <= 0) return 0;
+    // This start ended on an error: every later read says so at once.
+    if (m_endLogged) return VQ_READ_ERROR;
     DWORD begin = GetTickCount();
     while (WaitForSingleObject(m_hStartedEvent, kEmptyPollMs) != WAIT_OBJECT_0) {
         // A seek whose start failed never starts: the stream has ended.
@@ -440,31 +483,53 @@ int CWmaFlt::Read(void* buffer, int count)
         if (m_stopping || m_closing) return -1;
         if (GetTickCount() - begin >= kStartWaitMs) return EndEarly(IDS_READ_NOT_STARTED, 515);
     }
+    uint32_t n = (uint32_t)count;
+    uint32_t align = m_outputFormat.nBlockAlign;
+    if (align > 1 && n >= align) n -= n % align;
+    // The read waits for its whole request, or a good part of the ring, so
+    // that each wake hands over much; the end of the stream, a sample
+    // callback waiting for room, or a while without any more data hand over
+    // what there is.
+    const uint32_t wants = n < kHandOverBytes ? n : kHandOverBytes;
     // A reader that delivers nothing for long while we wait has stalled (the
     // time before this read, a pause of the host's, does not count).
-    DWORD emptySince = GetTickCount();
-    while (RingBuffer_Used(m_fifo) == 0) {
+    const DWORD waitSince = GetTickCount();
+    DWORD grewAt = waitSince;
+    for (uint32_t had = 0;;) {
+        const uint32_t used = RingBuffer_Used(m_fifo);
+        if (used >= wants) break;
         if (m_startFailed) return EndEarly(IDS_READ_NOT_STARTED, 515);
-        if (m_closing) return -1;
+        if (m_closing) {
+            if (used == 0) return -1;
+            break;
+        }
         // The last samples may have arrived just before the end was reported.
         if (m_endOfStream || m_stopping) {
             if (RingBuffer_Used(m_fifo) == 0) return -1;
             break;
         }
+        if (used > 0 && m_writerNeeds) break;
         DWORD now = GetTickCount();
-        if (now - emptySince >= kStallMs && now - m_lastActivity >= kStallMs) return EndEarly(IDS_READ_STALLED, 530);
+        if (used != had) {
+            had = used;
+            grewAt = now;
+        } else if (used > 0 && now - grewAt >= kQuietMs) {
+            break;
+        }
+        if (now - waitSince >= kStallMs && now - m_lastActivity >= kStallMs) return EndEarly(IDS_READ_STALLED, 530);
         // The reader holds a sample past the time granted to it. (A grant it
         // refuses leaves it stalled, which ends the stream as above.)
         if (m_clockWaiting && m_running && now - m_clockWaitTick >= kClockWaitMs) {
             m_clockWaitTick = now;
             Grant(0, GrantAhead);
         }
-        Sleep(kEmptyPollMs);
+        InterlockedExchange(&m_readerNeeds, (LONG)wants);
+        if (RingBuffer_Used(m_fifo) < wants && !m_endOfStream && !m_stopping && !m_startFailed)
+            WaitForSingleObject(m_hDataEvent, kEmptyPollMs);
+        InterlockedExchange(&m_readerNeeds, 0);
     }
-    uint32_t n = (uint32_t)count;
-    uint32_t align = m_outputFormat.nBlockAlign;
-    if (align > 1 && n >= align) n -= n % align;
     n = RingBuffer_Read(buffer, n, m_fifo);
+    WakeWriter();
     if (m_outputFormat.nAvgBytesPerSec)
         m_position += (LONGLONG)((uint64_t)n * kUnitsPerSecond / m_outputFormat.nAvgBytesPerSec);
     return (int)n;
@@ -474,6 +539,8 @@ int CWmaFlt::SetPosition(double seconds)
 {
     ResetEvent(m_hStartedEvent);
     InterlockedExchange(&m_running, 0);
+    // A sample callback waiting for room drops its sample.
+    SetEvent(m_hRoomEvent);
     RingBuffer_Reset(m_fifo);
     // NaN and negative times start at the beginning; the top stays within 64 bits.
     if (!(seconds > 0.0)) seconds = 0.0;
@@ -514,6 +581,7 @@ void CWmaFlt::Stop()
     // Releases a sample callback waiting for room, so the reader can stop.
     InterlockedExchange(&m_closing, 1);
     InterlockedExchange(&m_stopping, 1);
+    SetEvent(m_hRoomEvent);
     // Each call is bounded: a reader that never returns is left behind.
     const DWORD limit = ReaderWait(kStopWaitMs);
     IWMReader* reader = m_pReader;

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include <mmreg.h>
+#include <stdint.h>
 
 #include "vq_types.h"
 #include "wm_runtime.h"
@@ -28,8 +29,15 @@ constexpr DWORD kStartWaitMs = 30000;
 // A started reader that delivers nothing for this long has stalled.
 constexpr DWORD kStallMs = 20000;
 constexpr DWORD kEmptyPollMs = 50;
-// Longest pause of a sample callback waiting for room in the ring.
+// Longest pause of a sample callback waiting for room in the ring before it
+// looks at the stream's state again.
 constexpr DWORD kMaxRoomWaitMs = 100;
+// The ring is handed over in good parts: a read waits until its request or
+// this much is there, a full ring's sample callback until this much is free.
+constexpr uint32_t kHandOverBytes = kRingBytes / 4;
+// A read that holds part of its request hands it over when nothing more has
+// come for this long.
+constexpr DWORD kQuietMs = 200;
 
 // Logs one of the module's texts (string table id, printf arguments) at
 // level 15 with the module's class name.
@@ -123,6 +131,14 @@ public:
     HANDLE m_hOpenEvent = nullptr;
     HANDLE m_hStartedEvent = nullptr;
     HANDLE m_hStopEvent = nullptr;
+    // Auto-reset: set for a read waiting for data (enough of it is there, or
+    // the stream ended), and for a sample callback waiting for room (enough
+    // of it is free, or the stream is stopping or seeking).
+    HANDLE m_hDataEvent = nullptr;
+    HANDLE m_hRoomEvent = nullptr;
+    // What a waiting read, and a waiting sample callback, need (0: none waits).
+    LONG volatile m_readerNeeds = 0;
+    LONG volatile m_writerNeeds = 0;
     WAVEFORMATEX m_readerFormat = {};
     WAVEFORMATEX m_outputFormat = {};
     char m_path[1028] = {};
@@ -144,14 +160,17 @@ public:
     // from the tick m_clockWaitTick on.
     LONG volatile m_clockWaiting = 0;
     DWORD volatile m_clockWaitTick = 0;
-    // The furthest time granted since the last start; grants from the
-    // reader's threads and the host's are made under the lock.
+    // The furthest time granted since the last start, worked out by the
+    // reader's threads and the host's under the lock (which is never held
+    // across a call into the reader).
     LONGLONG m_granted = 0;
     CRITICAL_SECTION m_clockLock;
-    // An early end of this start was logged.
+    // This start ended on an error, and that was logged.
     LONG volatile m_endLogged = 0;
 
-    // Destroys a stream object, unless its reader was abandoned.
+    // Stops and closes the reader, then destroys the stream object unless
+    // the reader was abandoned. Objects that opened a reader are destroyed
+    // only through here.
     static void Dispose(CWmaFlt* flt);
 
 private:
@@ -164,13 +183,18 @@ private:
     // kGrantAhead more than was granted.
     enum GrantKind { GrantFromStart, GrantPast, GrantAhead };
     HRESULT Grant(LONGLONG until, GrantKind kind);
-    // Ends a read early, saying why in the log once per start.
+    // Ends the stream of this start on an error (VQ_READ_ERROR), saying why
+    // in the log once.
     int EndEarly(UINT id, int line);
     // Creates and opens a metadata editor on the file and takes its header info.
     HRESULT OpenEditor(const char* path, const EditorSteps& steps);
     // S_OK with a converted copy, S_FALSE when the sample cannot be converted
     // (it is dropped), E_UNEXPECTED when memory is short.
     HRESULT Convert(const BYTE* data, DWORD length, BYTE** converted, DWORD* convertedLength);
-    // Milliseconds a sample callback waits for `bytes` of room in the ring.
-    DWORD RoomWait(DWORD bytes) const;
+    // Waits until `bytes` can go into the ring, or the stream stops or seeks:
+    // false then.
+    bool WaitForRoom(uint32_t bytes);
+    // Wakes whoever waits on the ring when what it needs is there.
+    void WakeReader();
+    void WakeWriter();
 };

@@ -226,6 +226,20 @@ TEST_F(Velvet, StreamWhoseFirstSampleIsLatePlaysFromIt)
     EXPECT_FALSE(Logged("CWmaFlt::Read"));
 }
 
+// The host's grant ahead reaches a reader whose clock call waits for its own
+// callback thread, which asks for time in turn.
+TEST_F(Velvet, ClockCallIntoTheReaderHoldsNoLockItsCallbackNeeds)
+{
+    script().lateStart = 30000000;
+    script().onTimeInDeliver = true;
+    void* h = m->input.Open("C:\\nowhere\\late.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ReadAll(h) == WavData("play.wav"));
+    EXPECT_EQ(m->input.Close(h), 1);
+    EXPECT_GT(record().grants, 2);
+    EXPECT_EQ(record().deliverStuck, 0);
+}
+
 TEST_F(Velvet, StalledReaderEndsTheStreamWithAnErrorLine)
 {
     script().hold = true;
@@ -233,11 +247,40 @@ TEST_F(Velvet, StalledReaderEndsTheStreamWithAnErrorLine)
     ASSERT_NE(h, nullptr);
     char b[64];
     DWORD t0 = GetTickCount();
-    EXPECT_EQ(m->input.Read(b, sizeof b, h), -1);
+    EXPECT_EQ(m->input.Read(b, sizeof b, h), VQ_READ_ERROR);
     EXPECT_GE(GetTickCount() - t0, 19000u);
+    // The stream ended on an error, and stays so without waiting again.
+    t0 = GetTickCount();
+    EXPECT_EQ(m->input.Read(b, sizeof b, h), VQ_READ_ERROR);
+    EXPECT_LT(GetTickCount() - t0, 1000u);
     EXPECT_TRUE(Logged("[PylSoftWMAInputModule::CWmaFlt::Read(530)] CWmaFlt::Read(): the reader stalled, the stream "
                        "of C:\\nowhere\\stuck.wma ends here"))
         << LogText();
+    EXPECT_EQ(m->input.Close(h), 1);
+}
+
+// While the reader decodes, each read waits for its whole request rather
+// than taking whatever a sample just brought.
+TEST_F(Velvet, ReadsWhileDecodingFillTheirRequest)
+{
+    script().wavPath = Data("long.wav");
+    script().sampleBytes = 4096;
+    std::vector<BYTE> expect = WavData("long.wav");
+    void* h = m->input.Open("C:\\nowhere\\long.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    const int block = 10002;  // not whole frames: 10000 bytes are
+    std::vector<BYTE> got;
+    std::vector<int> sizes;
+    std::vector<char> buf(block);
+    for (int n; (n = m->input.Read(buf.data(), block, h)) > 0;) {
+        got.insert(got.end(), buf.begin(), buf.begin() + n);
+        sizes.push_back(n);
+    }
+    EXPECT_TRUE(got == expect) << got.size() << " of " << expect.size();
+    ASSERT_FALSE(sizes.empty());
+    int partial = 0;
+    for (size_t i = 0; i + 1 < sizes.size(); ++i) partial += sizes[i] != 10000;
+    EXPECT_EQ(partial, 0) << "of " << sizes.size() << " reads";
     EXPECT_EQ(m->input.Close(h), 1);
 }
 
@@ -289,8 +332,8 @@ TEST_F(Velvet, FailedSeekEndsTheStream)
     EXPECT_TRUE(Logged("[PylSoftWMAInputModule::CWmaFlt::SetPosition(559)] CWmaFlt::SetPosition(): failed Start() "
                        "at 5000000,(hr=0xc00d0bcf)"));
     DWORD t0 = GetTickCount();
-    EXPECT_EQ(m->input.Read(block, sizeof block, h), -1);
-    EXPECT_EQ(m->input.Read(block, sizeof block, h), -1);
+    EXPECT_EQ(m->input.Read(block, sizeof block, h), VQ_READ_ERROR);
+    EXPECT_EQ(m->input.Read(block, sizeof block, h), VQ_READ_ERROR);
     EXPECT_LT(GetTickCount() - t0, 1000u);
     // Why the stream ends here, said once.
     std::string line = "[PylSoftWMAInputModule::CWmaFlt::Read(515)] CWmaFlt::Read(): the reader did not start, the "
@@ -400,6 +443,56 @@ TEST_F(Velvet, ReaderStuckInOpenOrCloseIsLeftBehind)
     EXPECT_TRUE(ReadAll(h) == WavData("play.wav"));
     EXPECT_EQ(m->input.Close(h), 1);
     standin::ReleaseBlocked();
+}
+
+// A reader whose Close never returns keeps its stream and itself until the
+// call is over, on every way a stream ends: an open that fails after the
+// reader opened, a Close, and the module's shut-down with the stream open.
+TEST_F(Velvet, ReaderLeftInCloseKeepsWhatItUses)
+{
+    auto install = [this](bool video) {
+        standin::Script s;
+        s.wavPath = Data("play.wav");
+        s.callWaitMs = 500;
+        s.closeBlocks = true;
+        s.video = video;
+        standin::Install(s);
+        return &record();
+    };
+    const std::string left = "[PylSoftWMAInputModule::CWmaFlt::Stop(648)] CWmaFlt::Stop(): the reader of "
+                             "C:\\nowhere\\%s did not stop or close in time and is left behind";
+    auto leftBehind = [&](const char* name) {
+        char line[256];
+        snprintf(line, sizeof line, left.c_str(), name);
+        return Logged(line);
+    };
+    std::vector<standin::Record*> records;
+
+    records.push_back(install(true));
+    void* h = nullptr;
+    EXPECT_TRUE(ReturnsWithin(5000, [&] { h = m->input.Open("C:\\nowhere\\video.wma", nullptr); }));
+    EXPECT_EQ(h, nullptr);
+    EXPECT_TRUE(leftBehind("video.wma")) << LogText();
+
+    records.push_back(install(false));
+    h = m->input.Open("C:\\nowhere\\closed.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ReturnsWithin(5000, [&] { EXPECT_EQ(m->input.Close(h), 1); }));
+    EXPECT_TRUE(leftBehind("closed.wma"));
+
+    records.push_back(install(false));
+    h = m->input.Open("C:\\nowhere\\unloaded.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ReturnsWithin(5000, [&] { m->h.QuitModule(); }));
+    EXPECT_TRUE(leftBehind("unloaded.wma"));
+    ASSERT_EQ(m->h.InitModule(log.c_str(), &level), 1);
+
+    // The calls left behind end, and find their readers still there.
+    standin::ReleaseBlocked();
+    for (standin::Record* r : records) {
+        EXPECT_TRUE(WaitFor([r] { return r->callsRunning == 0; }, 5000));
+        EXPECT_EQ(r->freedInCall, 0);
+    }
 }
 
 TEST_F(Velvet, SecondOutputOversizedSampleAndStatusesAreHandled)

@@ -20,6 +20,8 @@ Record* g_record = new Record;
 std::mutex g_mu;  // the record's vectors and the script's attributes
 // Set: calls that the script blocks return.
 HANDLE g_released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+// Set on the threads of a reader that call back into the module.
+thread_local bool t_readerThread = false;
 
 const GUID kAudio = {0x73647561, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 const GUID kVideo = {0x73646976, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
@@ -224,7 +226,11 @@ public:
         unsigned long long units = format_.nAvgBytesPerSec ? data_.size() * 10000000ull / format_.nAvgBytesPerSec : 0;
         header_.extra[L"Duration"] = Qword(units);
     }
-    ~Reader() { --record_->readersAlive; }
+    ~Reader()
+    {
+        if (calls_ > 0) ++record_->freedInCall;
+        --record_->readersAlive;
+    }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
@@ -254,6 +260,7 @@ public:
     STDMETHODIMP Open(const WCHAR*, IWMReaderCallback* callback, void* context) override
     {
         ProbeCom();
+        InCall in(calls_, record_->callsRunning);
         if (g_script.openBlocks) WaitForSingleObject(g_released, INFINITE);
         HRESULT hr = g_script.openCall;
         if (FAILED(hr) && hr != kOpenPending) return hr;
@@ -268,6 +275,7 @@ public:
     STDMETHODIMP Close() override
     {
         ProbeCom();
+        InCall in(calls_, record_->callsRunning);
         if (g_script.closeBlocks) WaitForSingleObject(g_released, INFINITE);
         if (!worker_.joinable()) return E_UNEXPECTED;
         Shut();
@@ -313,6 +321,24 @@ public:
     STDMETHODIMP GetUserProvidedClock(WINBOOL*) override NOTIMPL;
     STDMETHODIMP DeliverTime(QWORD time) override
     {
+        if (g_script.onTimeInDeliver && !t_readerThread && advanced_) {
+            // A reader whose clock call first waits for its callback thread,
+            // which is telling us the time it reached.
+            QWORD reached;
+            {
+                std::lock_guard<std::mutex> lock(mu_);
+                reached = grant_;
+            }
+            HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            std::thread t([this, reached, done] {
+                t_readerThread = true;
+                advanced_->OnTime(reached, context_);
+                SetEvent(done);
+            });
+            if (WaitForSingleObject(done, 2000) != WAIT_OBJECT_0) ++g_record->deliverStuck;
+            std::lock_guard<std::mutex> lock(callbacksMu_);
+            callbacks_.emplace_back(std::move(t), done);
+        }
         {
             std::lock_guard<std::mutex> lock(mu_);
             grant_ = time;
@@ -342,6 +368,20 @@ public:
 
 private:
     enum OpType { OpStart, OpStop, OpClose };
+    struct InCall {
+        InCall(std::atomic<int>& mine, std::atomic<int>& all) : mine_(mine), all_(all)
+        {
+            ++mine_;
+            ++all_;
+        }
+        ~InCall()
+        {
+            --mine_;
+            --all_;
+        }
+        std::atomic<int>& mine_;
+        std::atomic<int>& all_;
+    };
     struct Op {
         OpType type;
         QWORD start;
@@ -362,6 +402,14 @@ private:
         if (!worker_.joinable()) return;
         Queue(Op{OpClose, 0});
         worker_.join();
+        {
+            std::lock_guard<std::mutex> lock(callbacksMu_);
+            for (auto& c : callbacks_) {
+                c.first.join();
+                CloseHandle(c.second);
+            }
+            callbacks_.clear();
+        }
         if (advanced_) advanced_->Release();
         callback_->Release();
         advanced_ = nullptr;
@@ -389,6 +437,7 @@ private:
 
     void Run()
     {
+        t_readerThread = true;
         Status(g_script.sourceSwitch ? WMT_SOURCE_SWITCH : WMT_OPENED, g_script.openedStatus);
         std::unique_lock<std::mutex> lock(mu_);
         for (;;) {
@@ -471,7 +520,10 @@ private:
 
     Record* record_;
     std::atomic<ULONG> refs_{1};
+    std::atomic<int> calls_{0};  // Open or Close calls running now
     Header header_{static_cast<IWMReader*>(this), false};
+    std::mutex callbacksMu_;
+    std::vector<std::pair<std::thread, HANDLE>> callbacks_;
     std::mutex mu_;
     std::condition_variable cv_;
     std::deque<Op> ops_;

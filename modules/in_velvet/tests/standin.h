@@ -48,6 +48,10 @@ struct Script {
     bool openBlocks = false;             // IWMReader::Open does not return until ReleaseBlocked
     bool closeBlocks = false;            // nor does IWMReader::Close
     DWORD callWaitMs = 0;                // the runtime's bound of a blocking reader call (0: the module's)
+    // DeliverTime called on a thread not the reader's first waits (at most
+    // 2 s) for a callback thread of the reader that reports, through OnTime,
+    // the time it reached.
+    bool onTimeInDeliver = false;
     // The file's attributes, read by the reader's and the editor's header;
     // flushing an editor writes its changes here.
     Attributes attributes;
@@ -65,6 +69,9 @@ struct Record {
     std::atomic<int> inSample{0};        // a sample callback is running now
     std::atomic<int> comMissing{0};      // calls made on a thread without COM
     std::atomic<int> readersAlive{0};
+    std::atomic<int> callsRunning{0};    // Open or Close calls of readers running now
+    std::atomic<int> freedInCall{0};     // a reader destroyed while a call of it was still running
+    std::atomic<int> deliverStuck{0};    // DeliverTime gave up waiting for its OnTime callback
     std::vector<HRESULT> sampleResults;  // of output 0, in order (guarded by the stand-in)
     std::vector<std::pair<std::wstring, Value>> sets;  // every SetAttribute, in order
     int flushes = 0;
