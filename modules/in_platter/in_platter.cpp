@@ -246,8 +246,8 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
     // A conversion the converter cannot make is refused here, not in Read.
     if (!c->ring || !c->request ||
         (c->needsConversion && !PcmConverter_Supports(&c->nativeFormat, &c->outputFormat))) {
-        closeCDHandle(c->drive);
         ReleaseSlot(c);
+        closeCDHandle(c->drive);
         FreeInstance(c);
         return nullptr;
     }
@@ -387,8 +387,11 @@ int __cdecl Close(void* handle)
 {
     auto* c = static_cast<CdaInstance*>(handle);
     if (!c) return -1;
-    closeCDHandle(c->drive);
+    // Out of the slots first: a GetTagEx on another thread uses an instance
+    // it found only under the slot lock, so once the instance is out of its
+    // slot nothing else uses its drive handle.
     ReleaseSlot(c);
+    closeCDHandle(c->drive);
     FreeInstance(c);
     return 1;
 }
