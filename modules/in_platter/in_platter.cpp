@@ -316,7 +316,8 @@ int __cdecl Read(char* buf, int bytes, void* handle)
         int32_t need = PcmConverter_BufferSize((uint32_t)bytes, &c->nativeFormat, &c->outputFormat, 0);
         char* temp = need > 0 ? static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, need)) : nullptr;
         if (!temp) {
-            result = -1;
+            // The track is not at its end: the stream stops on an error.
+            result = VQ_READ_ERROR;
         } else {
             uint32_t got = RingBuffer_Read(temp, (uint32_t)need, c->ring);
             c->bytesDelivered += got;

@@ -23,15 +23,16 @@ inline std::string CdData(const std::string& name)
     return WinPath(dir ? dir : "") + "\\" + name;
 }
 
-// The program's import of a C library function pointed elsewhere; the entry
-// it had, or NULL when the program does not import it.
-inline void* ReplaceImport(const char* name, void* replacement)
+// The program's import of a function (of the C library unless another
+// library is named) pointed elsewhere; the entry it had, or NULL when the
+// program does not import it.
+inline void* ReplaceImport(const char* name, void* replacement, const char* library = "msvcrt.dll")
 {
     auto* base = reinterpret_cast<uint8_t*>(GetModuleHandleA(nullptr));
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     auto& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d) {
-        if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), "msvcrt.dll") != 0) continue;
+        if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), library) != 0) continue;
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
         auto* entries = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++entries) {

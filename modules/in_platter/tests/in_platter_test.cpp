@@ -425,6 +425,16 @@ TEST_F(CdTest, ReadRequestsAreBounded)
     m->input.Close(t);
 }
 
+LPVOID(WINAPI* g_heapAlloc)(HANDLE, DWORD, SIZE_T);
+volatile LONG g_failAllocOf;
+
+// HeapAlloc that fails once for a block of the armed size.
+LPVOID WINAPI FailingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes)
+{
+    if (bytes == (SIZE_T)g_failAllocOf && InterlockedExchange(&g_failAllocOf, 0)) return nullptr;
+    return g_heapAlloc(heap, flags, bytes);
+}
+
 TEST_F(CdTest, ConversionOnRequest)
 {
     Start("a.model");
@@ -436,6 +446,9 @@ TEST_F(CdTest, ConversionOnRequest)
     EXPECT_EQ(f.sampleRate, 22050);
     EXPECT_EQ(f.channels, 1);
     auto got = ReadAll(h, 4410);
+    // The end of the track is the clean end.
+    std::vector<char> buf(4410);
+    EXPECT_EQ(m->input.Read(buf.data(), 4410, h), -1);
     m->input.Close(h);
     auto src = Slice(3);
     // Half the rate: output frame k is input frame 2k, mixed l/2 + r/2.
@@ -449,6 +462,23 @@ TEST_F(CdTest, ConversionOnRequest)
         ASSERT_EQ(o, (int16_t)(l / 2 + r / 2)) << k;
     }
     EXPECT_EQ(m->input.Open(Track(3).c_str(), nullptr) != nullptr, true);
+    Stop();
+
+    // A block the conversion has no memory for ends the stream on an error,
+    // not at its end.
+    Start("a.model");
+    h = m->input.Open(Track(3).c_str(), &want);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(m->input.Read(buf.data(), 4410, h), 4410);
+    void* previous = ReplaceImport("HeapAlloc", reinterpret_cast<void*>(FailingHeapAlloc), "kernel32.dll");
+    ASSERT_NE(previous, nullptr);
+    g_heapAlloc = reinterpret_cast<LPVOID(WINAPI*)(HANDLE, DWORD, SIZE_T)>(previous);
+    g_failAllocOf = 17640;  // the native bytes of 4410 bytes at 22050 Hz mono
+    int n = m->input.Read(buf.data(), 4410, h);
+    ReplaceImport("HeapAlloc", previous, "kernel32.dll");
+    EXPECT_EQ(g_failAllocOf, 0);
+    EXPECT_EQ(n, VQ_READ_ERROR);
+    m->input.Close(h);
 }
 
 TEST_F(CdTest, PassThroughEmulation)
