@@ -367,6 +367,8 @@ TEST_F(CdTest, DriveThatIsNotReadyAtFirstRecoversAtItsFirstGoodRead)
     }
 }
 
+DWORD WINAPI FastClock(void) { return GetTickCount() * 400; }
+
 TEST_F(CdTest, DriveThatNeverReadsEndsTheTrackInBoundedTime)
 {
     Start("long.model", "works none");
@@ -384,6 +386,26 @@ TEST_F(CdTest, DriveThatNeverReadsEndsTheTrackInBoundedTime)
     EXPECT_GT(reads, 21u * 100);
     EXPECT_LE(reads, 21u * (100 + 60 + 1));
     EXPECT_LT(ms, 30000u);
+    m->input.Close(h);
+    Stop();
+
+    // A drive whose every command times out: 10 ms here for the layer's 4 s,
+    // so the detection's clock runs 400 times faster. One round of detection
+    // takes minutes then, far beyond the patience, and is not repeated before
+    // as much audio has passed as that round took.
+    DeleteFileA(commandLog.c_str());
+    Start("long.model", "timeout 10");
+    g_cdClock = FastClock;
+    h = m->input.Open(LongTrack().c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    got = ReadAll(h);
+    g_cdClock = GetTickCount;
+    EXPECT_EQ(got.size(), 4500 * kSector);
+    EXPECT_TRUE(std::all_of(got.begin(), got.end(), [](unsigned char b) { return b == 0; }));
+    // Fifteen read commands in a round (method 8 and 4 fail in their set-up).
+    reads = ReadLbas(Commands()).size();
+    EXPECT_GE(reads, 15u);
+    EXPECT_LE(reads, 15u * 2);
     m->input.Close(h);
 }
 
