@@ -42,6 +42,7 @@ struct CdaInstance {
     uint32_t bytesDelivered;
     TrackInfo info;
     int32_t opened;  // set under the slot lock once Open has finished it
+    int32_t lostBlocks;  // blocks of the stream given up as unreadable
 };
 
 const char* g_logFile = nullptr;
@@ -292,6 +293,7 @@ void Refill(CdaInstance* c)
     }
     if (!done) {
         Log("Read", __LINE__, LogError, IDS_READ_ERROR, true, (long)c->currentSector);
+        ++c->lostBlocks;
         // The unreadable sectors keep their place in the track as silence.
         memset(r->data, 0, n * kSectorBytes);
         RingBuffer_Write(r->data, n * kSectorBytes, c->ring);
@@ -307,21 +309,26 @@ int __cdecl Read(char* buf, int bytes, void* handle)
     if (!buf || bytes <= 0) return 0;
     EnterCriticalSection(&c->lock);
     Refill(c);
+    // At the end of the track: a stream with blocks given up (delivered as
+    // silence) ends on an error, since what came before is incomplete.
     int result;
     if (!c->needsConversion) {
         uint32_t got = RingBuffer_Read(buf, (uint32_t)bytes, c->ring);
         c->bytesDelivered += got;
-        result = (int)got;
+        result = got == 0 && c->lostBlocks ? VQ_READ_ERROR : (int)got;
     } else {
         int32_t need = PcmConverter_BufferSize((uint32_t)bytes, &c->nativeFormat, &c->outputFormat, 0);
         char* temp = need > 0 ? static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, need)) : nullptr;
-        if (!temp) {
+        if (need <= 0) {
+            // Less than one output frame asked for: nothing to give.
+            result = 0;
+        } else if (!temp) {
             // The track is not at its end: the stream stops on an error.
             result = VQ_READ_ERROR;
         } else {
             uint32_t got = RingBuffer_Read(temp, (uint32_t)need, c->ring);
             c->bytesDelivered += got;
-            result = got == 0 ? -1
+            result = got == 0 ? (c->lostBlocks ? VQ_READ_ERROR : -1)
                               : PcmConverter_Convert(temp, buf, got, &c->nativeFormat, &c->outputFormat,
                                                      &c->converter, (uint32_t)bytes);
             HeapFree(GetProcessHeap(), 0, temp);

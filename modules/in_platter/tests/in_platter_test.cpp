@@ -287,6 +287,19 @@ TEST_F(CdTest, SeekRetriesAndUnreadableSectors)
     std::string log = vqtest::ReadText(logFile);
     EXPECT_NE(log.find("][PylSoftCDAInputModule::Read("), std::string::npos);
     EXPECT_NE(log.find("Error reading sector "), std::string::npos);
+    // The track is incomplete: its end is an error, and stays one.
+    EXPECT_EQ(m->input.Read(buf.data(), (int)buf.size(), h), VQ_READ_ERROR);
+    EXPECT_EQ(m->input.Read(buf.data(), (int)buf.size(), h), VQ_READ_ERROR);
+    m->input.Close(h);
+    Stop();
+
+    // The same with conversion, whose clean end is -1.
+    Start("a.model", "failsector 200 1000");
+    StreamFormat mono = {1, 1, 22050, 44100, 2, 16};
+    h = m->input.Open(Track(2).c_str(), &mono);
+    ASSERT_NE(h, nullptr);
+    EXPECT_NEAR((double)ReadAll(h, 4410).size(), want.size() / 4.0, 16);
+    EXPECT_EQ(m->input.Read(buf.data(), 4410, h), VQ_READ_ERROR);
     m->input.Close(h);
 }
 
@@ -386,6 +399,8 @@ TEST_F(CdTest, DriveThatNeverReadsEndsTheTrackInBoundedTime)
     EXPECT_GT(reads, 21u * 100);
     EXPECT_LE(reads, 21u * (100 + 60 + 1));
     EXPECT_LT(ms, 30000u);
+    char end[16];
+    EXPECT_EQ(m->input.Read(end, sizeof end, h), VQ_READ_ERROR);
     m->input.Close(h);
     Stop();
 
@@ -467,9 +482,11 @@ TEST_F(CdTest, ConversionOnRequest)
     m->input.GetPcmFormat(&f, h);
     EXPECT_EQ(f.sampleRate, 22050);
     EXPECT_EQ(f.channels, 1);
+    // Less than one output frame: nothing, and no error.
+    std::vector<char> buf(4410);
+    EXPECT_EQ(m->input.Read(buf.data(), 1, h), 0);
     auto got = ReadAll(h, 4410);
     // The end of the track is the clean end.
-    std::vector<char> buf(4410);
     EXPECT_EQ(m->input.Read(buf.data(), 4410, h), -1);
     m->input.Close(h);
     auto src = Slice(3);
