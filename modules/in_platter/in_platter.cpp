@@ -302,19 +302,33 @@ void Refill(CdaInstance* c)
     c->sectorsLeft -= n;
 }
 
+// Takes up to `want` bytes of the track: what the ring holds, and when that
+// is not enough, the ring refilled once it is empty, so that every read
+// command but the track's last fetches a whole ring (each command costs far
+// more than its bytes). Less than asked only at the end of the track.
+uint32_t Take(CdaInstance* c, char* to, uint32_t want)
+{
+    uint32_t done = 0;
+    for (;;) {
+        done += RingBuffer_Read(to + done, want - done, c->ring);
+        if (done == want || c->sectorsLeft == 0) break;
+        Refill(c);
+    }
+    c->bytesDelivered += done;
+    return done;
+}
+
 int __cdecl Read(char* buf, int bytes, void* handle)
 {
     auto* c = static_cast<CdaInstance*>(handle);
     if (!c) return -1;
     if (!buf || bytes <= 0) return 0;
     EnterCriticalSection(&c->lock);
-    Refill(c);
     // At the end of the track: a stream with blocks given up (delivered as
     // silence) ends on an error, since what came before is incomplete.
     int result;
     if (!c->needsConversion) {
-        uint32_t got = RingBuffer_Read(buf, (uint32_t)bytes, c->ring);
-        c->bytesDelivered += got;
+        uint32_t got = Take(c, buf, (uint32_t)bytes);
         result = got == 0 && c->lostBlocks ? VQ_READ_ERROR : (int)got;
     } else {
         int32_t need = PcmConverter_BufferSize((uint32_t)bytes, &c->nativeFormat, &c->outputFormat, 0);
@@ -326,8 +340,7 @@ int __cdecl Read(char* buf, int bytes, void* handle)
             // The track is not at its end: the stream stops on an error.
             result = VQ_READ_ERROR;
         } else {
-            uint32_t got = RingBuffer_Read(temp, (uint32_t)need, c->ring);
-            c->bytesDelivered += got;
+            uint32_t got = Take(c, temp, (uint32_t)need);
             result = got == 0 ? (c->lostBlocks ? VQ_READ_ERROR : -1)
                               : PcmConverter_Convert(temp, buf, got, &c->nativeFormat, &c->outputFormat,
                                                      &c->converter, (uint32_t)bytes);

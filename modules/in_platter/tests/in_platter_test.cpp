@@ -424,6 +424,30 @@ TEST_F(CdTest, DriveThatNeverReadsEndsTheTrackInBoundedTime)
     m->input.Close(h);
 }
 
+TEST_F(CdTest, EveryReadCommandFetchesAWholeRing)
+{
+    // Small reads are served from the ring, and the ring is refilled only
+    // once it is empty: 26 sectors a command, a shorter one at the end only,
+    // also after a seek.
+    Start("a.model");
+    void* h = m->input.Open(Track(2).c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    size_t opened = Commands().size();
+    auto got = ReadAll(h, 4410);
+    EXPECT_TRUE(got == Slice(2));
+    ASSERT_EQ(m->input.SetTime(0.5, h), 1);  // sector 37 of the track
+    std::vector<char> buf(4410);
+    for (int i = 0; i < 30; ++i) ASSERT_EQ(m->input.Read(buf.data(), 4410, h), 4410);
+    m->input.Close(h);
+    auto lines = Commands();
+    std::vector<std::string> reads;  // LBA (bytes 3-5) and count (byte 8) of each read
+    for (size_t i = opened; i < lines.size(); ++i)
+        if (IsRead(Kind(lines[i]))) reads.push_back(lines[i].substr(9, 8) + " " + lines[i].substr(24, 2));
+    std::vector<std::string> want = {"00 00 96 1A", "00 00 B0 1A", "00 00 CA 1A", "00 00 E4 1A", "00 00 FE 09",
+                                     "00 00 BB 1A", "00 00 D5 1A", "00 00 EF 18"};
+    EXPECT_EQ(reads, want);
+}
+
 TEST_F(CdTest, ReadRequestsAreBounded)
 {
     Start("a.model");
