@@ -70,7 +70,9 @@ struct DriveSlot {
     uint32_t ownerProcess;  // id of the process that holds the handle
     int32_t failedRounds;   // detection rounds in a row that found no working method
     uint32_t failedLba;     // start sector of the last of them
-    uint8_t reserved[60];
+    uint32_t failedMs;      // milliseconds those rounds took in all
+    uint32_t lastRoundMs;   // milliseconds the last of them took
+    uint8_t reserved[52];
     uint32_t readProc;      // read procedure: method number, 0 automatic
     uint32_t releaseProc;   // release procedure: 0 none, 1 restore the block size
     int32_t option10;
@@ -103,6 +105,7 @@ static_assert(sizeof(DriveOpenRequest) == 12, "");
 static_assert(offsetof(DriveOpenRequest, option10) == 10, "");
 static_assert(sizeof(DriveSlot) == 108, "");
 static_assert(offsetof(DriveSlot, failedLba) == 24, "");
+static_assert(offsetof(DriveSlot, lastRoundMs) == 32, "");
 static_assert(offsetof(DriveSlot, readProc) == 88, "");
 static_assert(offsetof(DriveSlot, option10) == 96, "");
 static_assert(sizeof(SharedDriveTable) == 1804, "");
@@ -135,6 +138,10 @@ int CdLayer_Interface();
 int CdLayer_LastError();
 int CdLayer_LastAspiStatus();
 void CdLayer_SetLastError(int code);
+
+// Millisecond clock of the read-method detection's time limits (GetTickCount;
+// tests run it faster).
+extern DWORD(WINAPI* g_cdClock)(void);
 
 // Direct access to a handle's slot under its drive mutex (the mutex is
 // recursive): NULL with the error code set when the handle is bad or the

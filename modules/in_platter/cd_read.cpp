@@ -143,19 +143,32 @@ int CheckedRead(int handle, DriveSlot* s, ReadRequest* r)
 
 // A drive that no method reads stays on detection, so that it is tried again
 // on later reads: it may still be spinning up, or only its first sectors may
-// be damaged. After this many failed rounds in a row it is taken as
-// unreadable for now and tried once per second of audio (75 sectors), so that
-// a track it never reads still ends in a bounded time.
+// be damaged. After this many failed rounds in a row, or once they have taken
+// this long (a drive whose commands time out spends seconds on each), it is
+// taken as unreadable for now and tried once per second of audio (75
+// sectors), or more rarely when a round takes longer than that: once per as
+// much audio as the last round took time. So a track it never reads still
+// ends in a bounded time, about its own length at worst.
 const int32_t kPatientRounds = 100;
+const uint32_t kPatientMs = 30000;
 const uint32_t kRetrySpan = 75;
+
+bool Patient(const DriveSlot* s) { return s->failedRounds < kPatientRounds && s->failedMs < kPatientMs; }
+
+// Sectors of audio before the next try: 75 per second of the last round.
+uint32_t RetrySpan(const DriveSlot* s)
+{
+    uint64_t span = (uint64_t)s->lastRoundMs * 75 / 1000;
+    return span < kRetrySpan ? kRetrySpan : span > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)span;
+}
 
 int Detect(int handle, DriveSlot* s, ReadRequest* r)
 {
-    if (s->failedRounds >= kPatientRounds && r->startSector >= s->failedLba &&
-        r->startSector - s->failedLba < kRetrySpan) {
+    if (!Patient(s) && r->startSector >= s->failedLba && r->startSector - s->failedLba < RetrySpan(s)) {
         CdLayer_SetLastError(CDERR_SRB_STATUS);
         return CD_FAIL;
     }
+    DWORD began = g_cdClock();
     static const uint8_t kOrder[] = {2, 1, 8, 4, 5, 6, 7};
     int result = CD_FAIL;
     for (uint8_t method : kOrder) {
@@ -168,6 +181,8 @@ int Detect(int handle, DriveSlot* s, ReadRequest* r)
             result = CheckedRead(handle, s, r);
             if (result == CD_OK) {
                 s->failedRounds = 0;
+                s->failedMs = 0;
+                s->lastRoundMs = 0;
                 return CD_OK;
             }
         }
@@ -181,10 +196,14 @@ int Detect(int handle, DriveSlot* s, ReadRequest* r)
     s->readProc = 0;
     if (s->failedRounds < kPatientRounds) ++s->failedRounds;
     s->failedLba = r->startSector;
+    s->lastRoundMs = g_cdClock() - began;
+    s->failedMs = s->failedMs > 0xFFFFFFFFu - s->lastRoundMs ? 0xFFFFFFFFu : s->failedMs + s->lastRoundMs;
     return result;
 }
 
 }  // namespace
+
+DWORD(WINAPI* g_cdClock)(void) = GetTickCount;
 
 int RunReadProcedure(int handle, DriveSlot* s, ReadRequest* r)
 {

@@ -42,6 +42,7 @@ struct CdaInstance {
     uint32_t bytesDelivered;
     TrackInfo info;
     int32_t opened;  // set under the slot lock once Open has finished it
+    int32_t lostBlocks;  // blocks of the stream given up as unreadable
 };
 
 const char* g_logFile = nullptr;
@@ -246,8 +247,8 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
     // A conversion the converter cannot make is refused here, not in Read.
     if (!c->ring || !c->request ||
         (c->needsConversion && !PcmConverter_Supports(&c->nativeFormat, &c->outputFormat))) {
-        closeCDHandle(c->drive);
         ReleaseSlot(c);
+        closeCDHandle(c->drive);
         FreeInstance(c);
         return nullptr;
     }
@@ -292,6 +293,7 @@ void Refill(CdaInstance* c)
     }
     if (!done) {
         Log("Read", __LINE__, LogError, IDS_READ_ERROR, true, (long)c->currentSector);
+        ++c->lostBlocks;
         // The unreadable sectors keep their place in the track as silence.
         memset(r->data, 0, n * kSectorBytes);
         RingBuffer_Write(r->data, n * kSectorBytes, c->ring);
@@ -300,27 +302,46 @@ void Refill(CdaInstance* c)
     c->sectorsLeft -= n;
 }
 
+// Takes up to `want` bytes of the track: what the ring holds, and when that
+// is not enough, the ring refilled once it is empty, so that every read
+// command but the track's last fetches a whole ring (each command costs far
+// more than its bytes). Less than asked only at the end of the track.
+uint32_t Take(CdaInstance* c, char* to, uint32_t want)
+{
+    uint32_t done = 0;
+    for (;;) {
+        done += RingBuffer_Read(to + done, want - done, c->ring);
+        if (done == want || c->sectorsLeft == 0) break;
+        Refill(c);
+    }
+    c->bytesDelivered += done;
+    return done;
+}
+
 int __cdecl Read(char* buf, int bytes, void* handle)
 {
     auto* c = static_cast<CdaInstance*>(handle);
     if (!c) return -1;
     if (!buf || bytes <= 0) return 0;
     EnterCriticalSection(&c->lock);
-    Refill(c);
+    // At the end of the track: a stream with blocks given up (delivered as
+    // silence) ends on an error, since what came before is incomplete.
     int result;
     if (!c->needsConversion) {
-        uint32_t got = RingBuffer_Read(buf, (uint32_t)bytes, c->ring);
-        c->bytesDelivered += got;
-        result = (int)got;
+        uint32_t got = Take(c, buf, (uint32_t)bytes);
+        result = got == 0 && c->lostBlocks ? VQ_READ_ERROR : (int)got;
     } else {
         int32_t need = PcmConverter_BufferSize((uint32_t)bytes, &c->nativeFormat, &c->outputFormat, 0);
         char* temp = need > 0 ? static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, need)) : nullptr;
-        if (!temp) {
-            result = -1;
+        if (need <= 0) {
+            // Less than one output frame asked for: nothing to give.
+            result = 0;
+        } else if (!temp) {
+            // The track is not at its end: the stream stops on an error.
+            result = VQ_READ_ERROR;
         } else {
-            uint32_t got = RingBuffer_Read(temp, (uint32_t)need, c->ring);
-            c->bytesDelivered += got;
-            result = got == 0 ? -1
+            uint32_t got = Take(c, temp, (uint32_t)need);
+            result = got == 0 ? (c->lostBlocks ? VQ_READ_ERROR : -1)
                               : PcmConverter_Convert(temp, buf, got, &c->nativeFormat, &c->outputFormat,
                                                      &c->converter, (uint32_t)bytes);
             HeapFree(GetProcessHeap(), 0, temp);
@@ -387,8 +408,11 @@ int __cdecl Close(void* handle)
 {
     auto* c = static_cast<CdaInstance*>(handle);
     if (!c) return -1;
-    closeCDHandle(c->drive);
+    // Out of the slots first: a GetTagEx on another thread uses an instance
+    // it found only under the slot lock, so once the instance is out of its
+    // slot nothing else uses its drive handle.
     ReleaseSlot(c);
+    closeCDHandle(c->drive);
     FreeInstance(c);
     return 1;
 }

@@ -23,6 +23,33 @@ inline std::string CdData(const std::string& name)
     return WinPath(dir ? dir : "") + "\\" + name;
 }
 
+// The program's import of a function (of the C library unless another
+// library is named) pointed elsewhere; the entry it had, or NULL when the
+// program does not import it.
+inline void* ReplaceImport(const char* name, void* replacement, const char* library = "msvcrt.dll")
+{
+    auto* base = reinterpret_cast<uint8_t*>(GetModuleHandleA(nullptr));
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    auto& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d) {
+        if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), library) != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        auto* entries = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++entries) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<char*>(byName->Name), name) != 0) continue;
+            DWORD protect;
+            VirtualProtect(&entries->u1.Function, sizeof entries->u1.Function, PAGE_READWRITE, &protect);
+            void* previous = reinterpret_cast<void*>(entries->u1.Function);
+            entries->u1.Function = reinterpret_cast<uintptr_t>(replacement);
+            VirtualProtect(&entries->u1.Function, sizeof entries->u1.Function, protect, &protect);
+            return previous;
+        }
+    }
+    return nullptr;
+}
+
 class CdTest : public ::testing::Test {
 protected:
     void SetUp() override

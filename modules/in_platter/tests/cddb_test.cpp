@@ -289,6 +289,67 @@ TEST_F(CddbTest, TitlesComeFromTheServerAndTheTitleFile)
     EXPECT_EQ(std::string(t.title), ("Closing, " + times("Gloria ", 40)).substr(0, 127));
 }
 
+// _stricmp that, once armed, holds the first caller that finds two equal
+// texts (GetTagEx finding an open track) for a while, and says so.
+int(__cdecl* g_realStricmp)(const char*, const char*);
+HANDLE g_found;
+volatile LONG g_armed;
+
+int __cdecl HoldingStricmp(const char* a, const char* b)
+{
+    int r = g_realStricmp(a, b);
+    if (r == 0 && InterlockedExchange(&g_armed, 0)) {
+        SetEvent(g_found);
+        Sleep(300);
+    }
+    return r;
+}
+
+struct TagCall {
+    IVqProModule* m;
+    TrackInfo info;
+    int result;
+};
+
+DWORD WINAPI CallGetTagEx(void* p)
+{
+    auto* call = static_cast<TagCall*>(p);
+    call->result = call->m->input.GetTagEx(&call->info);
+    return 0;
+}
+
+TEST_F(CddbTest, CloseDoesNotReleaseTheDriveUnderAGetTagExOnAnotherThread)
+{
+    // GetTagEx on another thread has found the open track when this thread
+    // closes it: it still answers from a drive that is open.
+    Start("a.model");
+    Server("exact");
+    std::string path = CdData("drive\\track02.cda");
+    void* h = m->input.Open(path.c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    TrackInfo first = {};
+    ASSERT_EQ(m->input.GetTag(&first, h), 1);
+    ASSERT_STREQ(first.title, "Second part one, and two");
+    void* previous = ReplaceImport("_stricmp", reinterpret_cast<void*>(HoldingStricmp));
+    ASSERT_NE(previous, nullptr);
+    g_realStricmp = reinterpret_cast<int(__cdecl*)(const char*, const char*)>(previous);
+    g_found = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_armed = 1;
+    TagCall call = {m, {}, -1};
+    lstrcpynA(call.info.path, path.c_str(), 255);
+    HANDLE thread = CreateThread(nullptr, 0, CallGetTagEx, &call, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(g_found, 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(m->input.Close(h), 1);
+    EXPECT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    CloseHandle(g_found);
+    ReplaceImport("_stricmp", previous);
+    EXPECT_EQ(call.result, 1);
+    EXPECT_STREQ(call.info.title, "Second part one, and two");
+    EXPECT_STREQ(call.info.album, "Disc A");
+}
+
 TEST(CddbParse, MatchLines)
 {
     CddbMatch m;

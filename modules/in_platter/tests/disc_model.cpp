@@ -58,6 +58,8 @@ bool DiscModel::Load(const std::string& path, const std::string& logPath)
             std::string op;
             s >> op >> hangCount_;
             hangOpcode_ = (int)strtol(op.c_str(), nullptr, 16);
+        } else if (key == "timeout") {
+            s >> timeoutMs;
         } else if (key == "failsector") {
             s >> failLba_ >> failCount_;
         } else if (key == "notready") {
@@ -178,6 +180,7 @@ int DiscModel::Execute(const uint8_t* cdb, int cdbLength, uint8_t* data, uint32_
         --hangCount_;
         return -1;
     }
+    if (timeoutMs >= 0 && cdb[0] != 0x12 && cdb[0] != 0x43) return -1;
     uint32_t lba = (uint32_t)cdb[2] << 24 | cdb[3] << 16 | cdb[4] << 8 | cdb[5];
     switch (cdb[0]) {
     case 0x00: return notReady_ > 0 ? 2 : 0;  // TEST UNIT READY

@@ -12,6 +12,9 @@
 //   hollow KEY            that read reports success without filling the buffer
 //   needmode 1            READ(10) needs 2352-byte blocks set by MODE SELECT first
 //   hang OPCODE COUNT     a command with that opcode never completes, COUNT times
+//   timeout MS            every command but INQUIRY and READ TOC times out: it
+//                         never completes, and the ASPI manager ends its wait
+//                         after MS ms (a short stand-in for the layer's own)
 //   failsector LBA COUNT  reads that cover LBA fail, COUNT times
 //   notready COUNT        the first COUNT read commands (and TEST UNIT READY
 //                         meanwhile) answer NOT READY, as a disc spinning up
@@ -50,6 +53,7 @@ public:
     char letter = 'V';
     int port = 0;
     uint8_t inquiry[100] = {};
+    int timeoutMs = -1;
 
 private:
     int Read(uint32_t lba, uint32_t count, const std::string& key, uint8_t* data, uint32_t length);

@@ -91,6 +91,12 @@ extern "C" DWORD __cdecl SendASPI32Command(void* p)
         if (!HasDrive(m, h->adapter, srb->target, srb->lun)) return h->status = SS_NO_DEVICE;
         bool out = srb->cdb[0] == 0x15;
         int r = m->Execute(srb->cdb, srb->cdbLength, srb->buffer, srb->bufferLength, out ? srb->buffer : nullptr);
+        if (r < 0 && m->timeoutMs >= 0) {
+            // The wait for the command ends with the command still pending.
+            Sleep((DWORD)m->timeoutMs);
+            if (srb->postEvent && (h->flags & SRB_EVENT_NOTIFY)) SetEvent(srb->postEvent);
+            return h->status = SS_PENDING;
+        }
         if (r < 0) {
             g_hung = srb;
             g_hungOpcode = srb->cdb[0];

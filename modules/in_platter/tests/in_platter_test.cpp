@@ -287,6 +287,19 @@ TEST_F(CdTest, SeekRetriesAndUnreadableSectors)
     std::string log = vqtest::ReadText(logFile);
     EXPECT_NE(log.find("][PylSoftCDAInputModule::Read("), std::string::npos);
     EXPECT_NE(log.find("Error reading sector "), std::string::npos);
+    // The track is incomplete: its end is an error, and stays one.
+    EXPECT_EQ(m->input.Read(buf.data(), (int)buf.size(), h), VQ_READ_ERROR);
+    EXPECT_EQ(m->input.Read(buf.data(), (int)buf.size(), h), VQ_READ_ERROR);
+    m->input.Close(h);
+    Stop();
+
+    // The same with conversion, whose clean end is -1.
+    Start("a.model", "failsector 200 1000");
+    StreamFormat mono = {1, 1, 22050, 44100, 2, 16};
+    h = m->input.Open(Track(2).c_str(), &mono);
+    ASSERT_NE(h, nullptr);
+    EXPECT_NEAR((double)ReadAll(h, 4410).size(), want.size() / 4.0, 16);
+    EXPECT_EQ(m->input.Read(buf.data(), 4410, h), VQ_READ_ERROR);
     m->input.Close(h);
 }
 
@@ -367,6 +380,8 @@ TEST_F(CdTest, DriveThatIsNotReadyAtFirstRecoversAtItsFirstGoodRead)
     }
 }
 
+DWORD WINAPI FastClock(void) { return GetTickCount() * 400; }
+
 TEST_F(CdTest, DriveThatNeverReadsEndsTheTrackInBoundedTime)
 {
     Start("long.model", "works none");
@@ -384,7 +399,53 @@ TEST_F(CdTest, DriveThatNeverReadsEndsTheTrackInBoundedTime)
     EXPECT_GT(reads, 21u * 100);
     EXPECT_LE(reads, 21u * (100 + 60 + 1));
     EXPECT_LT(ms, 30000u);
+    char end[16];
+    EXPECT_EQ(m->input.Read(end, sizeof end, h), VQ_READ_ERROR);
     m->input.Close(h);
+    Stop();
+
+    // A drive whose every command times out: 10 ms here for the layer's 4 s,
+    // so the detection's clock runs 400 times faster. One round of detection
+    // takes minutes then, far beyond the patience, and is not repeated before
+    // as much audio has passed as that round took.
+    DeleteFileA(commandLog.c_str());
+    Start("long.model", "timeout 10");
+    g_cdClock = FastClock;
+    h = m->input.Open(LongTrack().c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    got = ReadAll(h);
+    g_cdClock = GetTickCount;
+    EXPECT_EQ(got.size(), 4500 * kSector);
+    EXPECT_TRUE(std::all_of(got.begin(), got.end(), [](unsigned char b) { return b == 0; }));
+    // Fifteen read commands in a round (method 8 and 4 fail in their set-up).
+    reads = ReadLbas(Commands()).size();
+    EXPECT_GE(reads, 15u);
+    EXPECT_LE(reads, 15u * 2);
+    m->input.Close(h);
+}
+
+TEST_F(CdTest, EveryReadCommandFetchesAWholeRing)
+{
+    // Small reads are served from the ring, and the ring is refilled only
+    // once it is empty: 26 sectors a command, a shorter one at the end only,
+    // also after a seek.
+    Start("a.model");
+    void* h = m->input.Open(Track(2).c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    size_t opened = Commands().size();
+    auto got = ReadAll(h, 4410);
+    EXPECT_TRUE(got == Slice(2));
+    ASSERT_EQ(m->input.SetTime(0.5, h), 1);  // sector 37 of the track
+    std::vector<char> buf(4410);
+    for (int i = 0; i < 30; ++i) ASSERT_EQ(m->input.Read(buf.data(), 4410, h), 4410);
+    m->input.Close(h);
+    auto lines = Commands();
+    std::vector<std::string> reads;  // LBA (bytes 3-5) and count (byte 8) of each read
+    for (size_t i = opened; i < lines.size(); ++i)
+        if (IsRead(Kind(lines[i]))) reads.push_back(lines[i].substr(9, 8) + " " + lines[i].substr(24, 2));
+    std::vector<std::string> want = {"00 00 96 1A", "00 00 B0 1A", "00 00 CA 1A", "00 00 E4 1A", "00 00 FE 09",
+                                     "00 00 BB 1A", "00 00 D5 1A", "00 00 EF 18"};
+    EXPECT_EQ(reads, want);
 }
 
 TEST_F(CdTest, ReadRequestsAreBounded)
@@ -425,6 +486,16 @@ TEST_F(CdTest, ReadRequestsAreBounded)
     m->input.Close(t);
 }
 
+LPVOID(WINAPI* g_heapAlloc)(HANDLE, DWORD, SIZE_T);
+volatile LONG g_failAllocOf;
+
+// HeapAlloc that fails once for a block of the armed size.
+LPVOID WINAPI FailingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes)
+{
+    if (bytes == (SIZE_T)g_failAllocOf && InterlockedExchange(&g_failAllocOf, 0)) return nullptr;
+    return g_heapAlloc(heap, flags, bytes);
+}
+
 TEST_F(CdTest, ConversionOnRequest)
 {
     Start("a.model");
@@ -435,7 +506,12 @@ TEST_F(CdTest, ConversionOnRequest)
     m->input.GetPcmFormat(&f, h);
     EXPECT_EQ(f.sampleRate, 22050);
     EXPECT_EQ(f.channels, 1);
+    // Less than one output frame: nothing, and no error.
+    std::vector<char> buf(4410);
+    EXPECT_EQ(m->input.Read(buf.data(), 1, h), 0);
     auto got = ReadAll(h, 4410);
+    // The end of the track is the clean end.
+    EXPECT_EQ(m->input.Read(buf.data(), 4410, h), -1);
     m->input.Close(h);
     auto src = Slice(3);
     // Half the rate: output frame k is input frame 2k, mixed l/2 + r/2.
@@ -449,6 +525,23 @@ TEST_F(CdTest, ConversionOnRequest)
         ASSERT_EQ(o, (int16_t)(l / 2 + r / 2)) << k;
     }
     EXPECT_EQ(m->input.Open(Track(3).c_str(), nullptr) != nullptr, true);
+    Stop();
+
+    // A block the conversion has no memory for ends the stream on an error,
+    // not at its end.
+    Start("a.model");
+    h = m->input.Open(Track(3).c_str(), &want);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(m->input.Read(buf.data(), 4410, h), 4410);
+    void* previous = ReplaceImport("HeapAlloc", reinterpret_cast<void*>(FailingHeapAlloc), "kernel32.dll");
+    ASSERT_NE(previous, nullptr);
+    g_heapAlloc = reinterpret_cast<LPVOID(WINAPI*)(HANDLE, DWORD, SIZE_T)>(previous);
+    g_failAllocOf = 17640;  // the native bytes of 4410 bytes at 22050 Hz mono
+    int n = m->input.Read(buf.data(), 4410, h);
+    ReplaceImport("HeapAlloc", previous, "kernel32.dll");
+    EXPECT_EQ(g_failAllocOf, 0);
+    EXPECT_EQ(n, VQ_READ_ERROR);
+    m->input.Close(h);
 }
 
 TEST_F(CdTest, PassThroughEmulation)
@@ -542,32 +635,6 @@ TEST_F(CdTest, TrackFilesOnTheCdDrive)
     std::vector<char> buf(400);
     EXPECT_EQ(m->input.Read(buf.data(), 400, h), 400);
     m->input.Close(h);
-}
-
-// The program's import of a C library function pointed elsewhere; the entry
-// it had, or NULL when the program does not import it.
-void* ReplaceImport(const char* name, void* replacement)
-{
-    auto* base = reinterpret_cast<uint8_t*>(GetModuleHandleA(nullptr));
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    auto& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d) {
-        if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), "msvcrt.dll") != 0) continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
-        auto* entries = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++entries) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (strcmp(reinterpret_cast<char*>(byName->Name), name) != 0) continue;
-            DWORD protect;
-            VirtualProtect(&entries->u1.Function, sizeof entries->u1.Function, PAGE_READWRITE, &protect);
-            void* previous = reinterpret_cast<void*>(entries->u1.Function);
-            entries->u1.Function = reinterpret_cast<uintptr_t>(replacement);
-            VirtualProtect(&entries->u1.Function, sizeof entries->u1.Function, protect, &protect);
-            return previous;
-        }
-    }
-    return nullptr;
 }
 
 int(__cdecl* g_stricmp)(const char*, const char*);
