@@ -243,6 +243,14 @@ Fault CheckObject(Window& w, const uint8_t (&id)[16], uint64_t at, uint64_t size
     return Fault::None;
 }
 
+// Whether the bytes at `at` start with the identifier of an object the
+// reader looks for after the data.
+bool Known(Window& w, uint64_t at, uint64_t end)
+{
+    const uint8_t* o = end - at >= 16 ? w.Get(at, 16) : nullptr;
+    return o && (Is(o, kHeaderId) || Is(o, kDataId) || Is(o, kSimpleIndexId) || Is(o, kIndexId));
+}
+
 // The head of the object at `at`: its identifier and size, which must lie within `end`.
 Fault ObjectHead(Window& w, uint64_t at, uint64_t end, uint8_t (&id)[16], uint64_t* size, Fault outside)
 {
@@ -288,16 +296,31 @@ Fault CheckData(Window& w, uint64_t at, uint64_t fileSize, const FileProperties&
     const uint8_t* d = fileSize - at >= kDataHead ? w.Get(at, kDataHead) : nullptr;
     if (!d || !Is(d, kDataId)) return ReadFailure(w, Fault::NoData);
     uint64_t size = U64(d + 16);
-    if (size < kDataHead || size > fileSize - at) return Fault::DataSize;
+    if (size < kDataHead) return Fault::DataSize;
     uint64_t bytes = size - kDataHead, packets = bytes / props.packetSize;
     uint64_t stated = U64(d + 40);
-    // A broadcast file need not know its packet count; the data object may say 0.
+    // A count one off the data size is taken as the reader takes it (it reads
+    // the data object's count, or up to the end of the file). A count of 0
+    // makes the reader take the file for a live stream, of which it plays an
+    // arbitrary part: only a broadcast file may say 0.
+    auto nearly = [packets](uint64_t n) { return n + 1 >= packets && n <= packets + 1; };
     if (bytes % props.packetSize != 0 ||
-        (!props.broadcast && (props.packets != packets || stated != packets)) ||
+        (!props.broadcast && (!nearly(props.packets) || stated == 0 || !nearly(stated))) ||
         (props.broadcast && stated != 0 && stated != packets))
         return Fault::PacketCount;
+    // A file cut short (a download that stopped) plays up to its last whole
+    // packet; a count one past the packets reads on after the data object.
+    uint64_t walk = packets;
+    const uint64_t room = fileSize - at;
+    if (size > room) {
+        walk = (room - kDataHead) / props.packetSize;
+        if (walk == 0) return Fault::DataSize;
+        size = room;
+    } else if (stated == packets + 1 && room - size >= props.packetSize) {
+        walk = stated;
+    }
     PacketCheck check(props, fileSize);
-    for (uint64_t i = 0; i < packets; ++i) {
+    for (uint64_t i = 0; i < walk; ++i) {
         const uint8_t* p = w.Get(at + kDataHead + i * props.packetSize, props.packetSize);
         if (!p) return ReadFailure(w, Fault::DataSize);
         Fault fault = check.Check(p);
@@ -316,10 +339,13 @@ Fault CheckStructure(uint64_t fileSize, ReadAt read, void* file)
     uint64_t headerSize = 0, dataSize = 0;
     Fault fault = CheckHeader(w, fileSize, &headerSize, &props);
     if (fault == Fault::None) fault = CheckData(w, headerSize, fileSize, props, &dataSize);
-    // After the data: only objects other than a header or data object.
+    // After the data: only objects other than a header or data object. Bytes
+    // that do not make an object (an appended tag, padding) end the objects:
+    // the reader ignores them, unless they claim to be an object it reads.
     for (uint64_t at = headerSize + dataSize, size = 0; fault == Fault::None && at < fileSize; at += size) {
         uint8_t id[16];
         fault = ObjectHead(w, at, fileSize, id, &size, Fault::ObjectSize);
+        if (fault == Fault::ObjectSize && !Known(w, at, fileSize)) return Fault::None;
         if (fault == Fault::None) fault = CheckObject(w, id, at, size);
     }
     return fault;

@@ -213,15 +213,15 @@ case('index-entries', 'simple-index', good + obj('90080033b1e5cf1189f400a0c90349
                                                  bytes(16) + struct.pack('<QII', 10000000, 1, 3) + bytes(12)))
 case('index-entries', 'simple-index-in-header', open('bad/index_in_header.wma', 'rb').read())
 case('object-order', 'data-in-header', patched(30, good[header_size:header_size + 16]))
-case('object-size', 'short-tail', good + bytes(10))
-case('object-size', 'past-end', good + obj(other, b'x' * 16, 1))
+case('none', 'short-tail', good + bytes(10))
+case('object-size', 'index-past-end', good + obj('90080033b1e5cf1189f400a0c90349cb', bytes(32), 1))
 case('object-order', 'second-data', good + good[header_size:header_size + 16] + struct.pack('<Q', 50) + bytes(26))
 case('header-object', 'child-past-header', patched(30 + 16, struct.pack('<Q', header_size)))
 case('packet-size', 'minimum-maximum', patched(props + 72, struct.pack('<I', packet_size + 1)))
 case('packet-size', 'above-64k', patched(props + 68, struct.pack('<II', 65537, 65537)))
-case('data-size', 'cut', good[:-100])
-case('packet-count', 'file-properties', counted(props + 32, 1))
-case('packet-count', 'data-object', counted(header_size + 40, -1))
+case('data-size', 'cut', good[:header_size + 50 + packet_size - 1])
+case('packet-count', 'file-properties', counted(props + 32, 2))
+case('packet-count', 'data-object', counted(header_size + 40, -2))
 case('packet', 'payload-length', patched(rep + 8, struct.pack('<H', packet_size)))
 case('packet', 'replicated-3-bytes', patched(rep - 1, b'\3'))
 case('none', 'media-object-of-file-size', patched(rep, struct.pack('<I', len(good))))
@@ -233,4 +233,44 @@ case('presentation-time', 'later-past-margin', patched(rep2 + 4, struct.pack('<I
 broadcast = bytearray(patched(rep + 4, struct.pack('<I', 0xFFFFFFFF)))
 broadcast[props + 64] |= 1
 case('none', 'broadcast-times-unbounded', bytes(broadcast))
+PY
+
+mkdir reader
+# Faults the structure check looks at, each alone in a copy of tagged.wma,
+# for the test that gives them to the platform's reader with no check in
+# front of it: reader/<what>.wma.
+python3 - <<'PY'
+import os, struct
+good = open('tagged.wma', 'rb').read()
+header = struct.unpack('<Q', good[16:24])[0]
+at = 30
+while good[at:at + 16] != bytes.fromhex('a1dcab8c47a9cf118ee400c00c205365'):
+    at += struct.unpack('<Q', good[at + 16:at + 24])[0]
+props = at + 24
+packet_size = struct.unpack('<I', good[props + 68:props + 72])[0]
+preroll_ms = struct.unpack('<Q', good[props + 56:props + 64])[0]
+def q(at):
+    return struct.unpack('<Q', good[at:at + 8])[0]
+def patched(at, value):
+    b = bytearray(good)
+    b[at:at + 8] = struct.pack('<Q', value)
+    return bytes(b)
+id3v1 = b'TAG' + b'Sweep Title'.ljust(30, b'\0') + b'Sweep Artist'.ljust(30, b'\0') + bytes(30) + b'2004' + bytes(28) + b'\0\4\xff'
+files = {
+    'tail-id3v1': good + id3v1,
+    'tail-zero-16': good + bytes(16),
+    'tail-zero-2048': good + bytes(2048),
+    'file-properties-count-plus-1': patched(props + 32, q(props + 32) + 1),
+    'file-properties-count-minus-1': patched(props + 32, q(props + 32) - 1),
+    'data-count-plus-1': patched(header + 40, q(header + 40) + 1),
+    'data-count-minus-1': patched(header + 40, q(header + 40) - 1),
+    'data-count-0': patched(header + 40, 0),
+    'play-duration-0': patched(props + 40, 0),
+    'play-duration-without-preroll': patched(props + 40, q(props + 40) - preroll_ms * 10000),
+    # A download that stopped: within the 11th of 17 packets, and right after the 10th.
+    'cut-in-packet': good[:header + 50 + packet_size * 10 + packet_size // 2],
+    'cut-after-packet': good[:header + 50 + packet_size * 10],
+}
+for name, blob in files.items():
+    open('reader/%s.wma' % name, 'wb').write(blob)
 PY
