@@ -299,7 +299,8 @@ Fault CheckData(Window& w, uint64_t at, uint64_t fileSize, const FileProperties&
         (props.broadcast && stated != 0 && stated != packets))
         return Fault::PacketCount;
     // A file cut short (a download that stopped) plays up to its last whole
-    // packet; a count one past the packets reads on after the data object.
+    // packet; the reader leaves the part of a packet alone. A count one past
+    // the packets makes it read one packet's worth after the data object.
     uint64_t walk = packets;
     const uint64_t room = fileSize - at;
     if (size > room) {
@@ -314,6 +315,10 @@ Fault CheckData(Window& w, uint64_t at, uint64_t fileSize, const FileProperties&
         const uint8_t* p = w.Get(at + kDataHead + i * props.packetSize, props.packetSize);
         if (!p) return ReadFailure(w, Fault::DataSize);
         Fault fault = check.Check(p);
+        // What follows the data (an index object, say) seldom parses as a
+        // packet, and the reader passes over it; only the values it would
+        // take from one that parses matter there.
+        if (fault == Fault::Packet && i >= packets) break;
         if (fault != Fault::None) return fault;
     }
     *dataSize = size;

@@ -211,20 +211,24 @@ protected:
     double stated = 0;
 };
 
+// An appended tag, padding, and the part of an index object that a download
+// which stopped kept.
 TEST_F(ReaderFaults, BytesAfterTheLastObjectAreIgnored)
 {
-    // The last one: an index object of which a download that stopped kept a part.
     for (const char* name : {"tail-id3v1", "tail-zero-16", "tail-zero-2048", "tail-cut-index"})
         ExpectPlays(name, stated);
 }
 
 // The reader goes by the data object's count (one packet less plays one
-// packet less) and reads to the end of the file for one more.
+// packet less); for one more it reads a packet's worth after the data object
+// (an index object there it passes over), which therefore must not crash it.
 TEST_F(ReaderFaults, PacketCountsOneOffPlay)
 {
     for (const char* name : {"file-properties-count-plus-1", "file-properties-count-minus-1", "data-count-plus-1",
-                             "data-count-minus-1"})
+                             "data-count-minus-1", "data-count-plus-1-index"})
         ExpectPlays(name, stated);
+    EXPECT_EQ(RunUnchecked(Data("reader\\data-count-plus-1-bad-packet.wma"), dir).outcome, ReaderRun::Crashed);
+    ExpectRefused("data-count-plus-1-bad-packet");
 }
 
 // A download that stopped: the reader plays its whole packets and ends there.

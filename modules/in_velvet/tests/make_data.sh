@@ -268,12 +268,14 @@ def replicated_data(p):
     return p + width[(pprops >> 4) & 3] + width[(pprops >> 2) & 3] + width[pprops & 3]
 six = open('reader/six.wma', 'rb').read()
 six_props = layout(six)[1]
-# An index object of 17 entries, one a packet, of which a download that
-# stopped keeps the head and 5 entries.
-entries = 17
-index = struct.pack('<IHI', 178, 1, 1) + struct.pack('<HHI', 1, 1, entries) + bytes(8) + \
-    b''.join(struct.pack('<I', i * packet_size) for i in range(entries))
+# An index object of an entry every 3 ms, longer than a packet.
+entries = 1000
+index = struct.pack('<IHI', 3, 1, 1) + struct.pack('<HHI', 1, 1, entries) + bytes(8) + \
+    b''.join(struct.pack('<I', i * 3 * 17 // 3018 * packet_size) for i in range(entries))
 index = bytes.fromhex('d329e2d6da35d111903400a0c90349be') + struct.pack('<Q', 24 + len(index)) + index
+# A packet with a media object of 2 GiB.
+bad_packet = open('bad/object_2g.wma', 'rb').read()[header + 50:header + 50 + packet_size]
+count_plus_1 = patched(header + 40, q(header + 40) + 1)
 id3v1 = b'TAG' + b'Sweep Title'.ljust(30, b'\0') + b'Sweep Artist'.ljust(30, b'\0') + bytes(30) + b'2004' + bytes(28) + b'\0\4\xff'
 files = {
     'tail-id3v1': good + id3v1,
@@ -281,12 +283,16 @@ files = {
     'tail-zero-2048': good + bytes(2048),
     'file-properties-count-plus-1': patched(props + 32, q(props + 32) + 1),
     'file-properties-count-minus-1': patched(props + 32, q(props + 32) - 1),
-    'data-count-plus-1': patched(header + 40, q(header + 40) + 1),
+    'data-count-plus-1': count_plus_1,
+    # The reader then reads a packet's worth after the data object.
+    'data-count-plus-1-index': count_plus_1 + index,
+    'data-count-plus-1-bad-packet': count_plus_1 + bad_packet,
     'data-count-minus-1': patched(header + 40, q(header + 40) - 1),
     'data-count-0': patched(header + 40, 0),
     'play-duration-0': patched(props + 40, 0),
     'play-duration-without-preroll': patched(props + 40, q(props + 40) - preroll_ms * 10000),
     'long-play-duration-without-preroll': patched(six_props + 40, q(six_props + 40, six) - preroll_ms * 10000, six),
+    # A download that stopped within the index object, after 5 of its entries.
     'tail-cut-index': good + index[:24 + 10 + 4 + 4 + 8 + 5 * 4],
     # The first payload of the 9th of 17 packets 1 ms past the play duration.
     'payload-past-play-duration': patched(replicated_data(header + 50 + packet_size * 8) + 4, play_ms + 1, size=4),
