@@ -1,8 +1,9 @@
 // The framing of a whole ASF file, walked once from front to back: a header
 // object, then one data object with its packets, then only index objects or
-// objects of other types. Nothing is decoded; the walk makes sure that every
-// size, count and payload header agrees with the bytes that are there, and
-// that no media object or presentation time is far out of bounds.
+// objects of other types, perhaps ended by bytes that make no object. Nothing
+// is decoded; the walk makes sure that every size, count and payload header
+// agrees with the bytes that are there, that no media object is far out of
+// bounds and no presentation time lies past the play duration.
 #include "asf_structure.h"
 
 #include <string.h>
@@ -159,8 +160,7 @@ private:
     Fault Payload(Fields& f, uint32_t properties, int lengthType)
     {
         uint32_t objectNumber = 0, offset = 0, replicated = 0, length = 0;
-        if (!f.Skip(1)) return Fault::Packet;
-        const uint32_t stream = f.Here()[-1] & 0x7F;
+        if (!f.Skip(1)) return Fault::Packet;  // stream number
         if (!f.Var(properties >> 4, &objectNumber) || !f.Var(properties >> 2, &offset) ||
             !f.Var(properties, &replicated) || replicated > f.Left())
             return Fault::Packet;
@@ -178,29 +178,27 @@ private:
             // data a run of sub-payloads, each with a length byte before it.
             for (uint32_t at = 0; at < length; at += 1 + data[at])
                 if (data[at] > length - at - 1) return Fault::Packet;
-            return Time(stream, offset);
+            return Time(offset);
         }
         if (replicated == 0) return Fault::None;
         if (replicated < 8) return Fault::Packet;
         uint32_t objectSize = U32(rep);
         if (objectSize > kMaxMediaObject || objectSize > fileSize_) return Fault::MediaObjectSize;
-        return Time(stream, U32(rep + 4));
+        return Time(U32(rep + 4));
     }
 
-    // The first payload of a stream fixes where the stream starts: it must lie
-    // within the play duration; later ones within a margin past it.
-    Fault Time(uint32_t stream, uint32_t ms)
+    // Every payload must lie within the play duration: the reader ends the
+    // stream at the first one past it, however little, and the rest of the
+    // file would be lost without a word (a play duration of 0, or one that
+    // leaves out the preroll, loses all or the last preroll's worth of it).
+    Fault Time(uint32_t ms) const
     {
-        bool first = !seen_[stream];
-        seen_[stream] = true;
         if (props_.broadcast) return Fault::None;
-        uint64_t limit = props_.playMs + (first ? 0 : kTimeMarginMs);
-        return ms > limit ? Fault::PresentationTime : Fault::None;
+        return ms > props_.playMs ? Fault::PresentationTime : Fault::None;
     }
 
     const FileProperties& props_;
     uint64_t fileSize_;
-    bool seen_[128] = {};
 };
 
 Fault ReadFailure(const Window& w, Fault otherwise) { return w.failed() ? Fault::Unreadable : otherwise; }
@@ -288,19 +286,39 @@ Fault CheckData(Window& w, uint64_t at, uint64_t fileSize, const FileProperties&
     const uint8_t* d = fileSize - at >= kDataHead ? w.Get(at, kDataHead) : nullptr;
     if (!d || !Is(d, kDataId)) return ReadFailure(w, Fault::NoData);
     uint64_t size = U64(d + 16);
-    if (size < kDataHead || size > fileSize - at) return Fault::DataSize;
+    if (size < kDataHead) return Fault::DataSize;
     uint64_t bytes = size - kDataHead, packets = bytes / props.packetSize;
     uint64_t stated = U64(d + 40);
-    // A broadcast file need not know its packet count; the data object may say 0.
+    // A count one off the data size is taken as the reader takes it (it reads
+    // the data object's count, or up to the end of the file). A count of 0
+    // makes the reader take the file for a live stream, of which it plays an
+    // arbitrary part: only a broadcast file may say 0.
+    auto nearly = [packets](uint64_t n) { return n + 1 >= packets && n <= packets + 1; };
     if (bytes % props.packetSize != 0 ||
-        (!props.broadcast && (props.packets != packets || stated != packets)) ||
+        (!props.broadcast && (!nearly(props.packets) || stated == 0 || !nearly(stated))) ||
         (props.broadcast && stated != 0 && stated != packets))
         return Fault::PacketCount;
+    // A file cut short (a download that stopped) plays up to its last whole
+    // packet; the reader leaves the part of a packet alone. A count one past
+    // the packets makes it read one packet's worth after the data object.
+    uint64_t walk = packets;
+    const uint64_t room = fileSize - at;
+    if (size > room) {
+        walk = (room - kDataHead) / props.packetSize;
+        if (walk == 0) return Fault::DataSize;
+        size = room;
+    } else if (stated == packets + 1 && room - size >= props.packetSize) {
+        walk = stated;
+    }
     PacketCheck check(props, fileSize);
-    for (uint64_t i = 0; i < packets; ++i) {
+    for (uint64_t i = 0; i < walk; ++i) {
         const uint8_t* p = w.Get(at + kDataHead + i * props.packetSize, props.packetSize);
         if (!p) return ReadFailure(w, Fault::DataSize);
         Fault fault = check.Check(p);
+        // What follows the data (an index object, say) seldom parses as a
+        // packet, and the reader passes over it; only the values it would
+        // take from one that parses matter there.
+        if (fault == Fault::Packet && i >= packets) break;
         if (fault != Fault::None) return fault;
     }
     *dataSize = size;
@@ -316,11 +334,15 @@ Fault CheckStructure(uint64_t fileSize, ReadAt read, void* file)
     uint64_t headerSize = 0, dataSize = 0;
     Fault fault = CheckHeader(w, fileSize, &headerSize, &props);
     if (fault == Fault::None) fault = CheckData(w, headerSize, fileSize, props, &dataSize);
-    // After the data: only objects other than a header or data object.
+    // After the data: only objects other than a header or data object. Bytes
+    // that do not make a whole object end the file, whatever they start with
+    // (an appended tag, padding, the last object of a download that stopped):
+    // the reader plays up to them.
     for (uint64_t at = headerSize + dataSize, size = 0; fault == Fault::None && at < fileSize; at += size) {
         uint8_t id[16];
-        fault = ObjectHead(w, at, fileSize, id, &size, Fault::ObjectSize);
-        if (fault == Fault::None) fault = CheckObject(w, id, at, size);
+        if (ObjectHead(w, at, fileSize, id, &size, Fault::ObjectSize) != Fault::None)
+            return ReadFailure(w, Fault::None);
+        fault = CheckObject(w, id, at, size);
     }
     return fault;
 }

@@ -20,11 +20,11 @@ enum class Fault {
     DataSize,          // the data object's size is below its head or past the file
     PacketCount,       // the packet count does not match the data object's size
     ObjectOrder,       // a second header or data object
-    ObjectSize,        // a top-level object below its head or past the file
+    ObjectSize,        // no longer given: bytes after the data that make no object end the file
     IndexEntries,      // an index object's entries do not fit in it
     Packet,            // a packet's fields or payloads do not parse inside it
     MediaObjectSize,   // a media object above the bound
-    PresentationTime,  // a presentation time past the play duration
+    PresentationTime,  // a payload's presentation time past the play duration
 };
 
 // Reads `bytes` bytes at `offset` into `to`; false when they cannot be read.
@@ -38,9 +38,6 @@ Fault CheckStructure(uint64_t fileSize, ReadAt read, void* file);
 constexpr uint32_t kMinPacketSize = 32;
 constexpr uint32_t kMaxPacketSize = 65536;
 constexpr uint32_t kMaxMediaObject = 16u << 20;
-// How far past the play duration a later payload may lie (the first payload
-// of a stream may not lie past it at all), in milliseconds.
-constexpr uint32_t kTimeMarginMs = 10000;
 
 }  // namespace asf
 

@@ -213,24 +213,93 @@ case('index-entries', 'simple-index', good + obj('90080033b1e5cf1189f400a0c90349
                                                  bytes(16) + struct.pack('<QII', 10000000, 1, 3) + bytes(12)))
 case('index-entries', 'simple-index-in-header', open('bad/index_in_header.wma', 'rb').read())
 case('object-order', 'data-in-header', patched(30, good[header_size:header_size + 16]))
-case('object-size', 'short-tail', good + bytes(10))
-case('object-size', 'past-end', good + obj(other, b'x' * 16, 1))
+case('none', 'short-tail', good + bytes(10))
+case('none', 'index-past-end', good + obj('90080033b1e5cf1189f400a0c90349cb', bytes(32), 1))
 case('object-order', 'second-data', good + good[header_size:header_size + 16] + struct.pack('<Q', 50) + bytes(26))
 case('header-object', 'child-past-header', patched(30 + 16, struct.pack('<Q', header_size)))
 case('packet-size', 'minimum-maximum', patched(props + 72, struct.pack('<I', packet_size + 1)))
 case('packet-size', 'above-64k', patched(props + 68, struct.pack('<II', 65537, 65537)))
-case('data-size', 'cut', good[:-100])
-case('packet-count', 'file-properties', counted(props + 32, 1))
-case('packet-count', 'data-object', counted(header_size + 40, -1))
+case('data-size', 'cut', good[:header_size + 50 + packet_size - 1])
+case('packet-count', 'file-properties', counted(props + 32, 2))
+case('packet-count', 'data-object', counted(header_size + 40, -2))
 case('packet', 'payload-length', patched(rep + 8, struct.pack('<H', packet_size)))
 case('packet', 'replicated-3-bytes', patched(rep - 1, b'\3'))
 case('none', 'media-object-of-file-size', patched(rep, struct.pack('<I', len(good))))
 case('media-object-size', 'past-file-size', patched(rep, struct.pack('<I', len(good) + 1)))
 case('none', 'first-at-play-duration', patched(rep + 4, struct.pack('<I', play_ms)))
 case('presentation-time', 'first-past-play-duration', patched(rep + 4, struct.pack('<I', play_ms + 1)))
-case('none', 'later-within-margin', patched(rep2 + 4, struct.pack('<I', play_ms + 10000)))
-case('presentation-time', 'later-past-margin', patched(rep2 + 4, struct.pack('<I', play_ms + 10001)))
+case('none', 'later-at-play-duration', patched(rep2 + 4, struct.pack('<I', play_ms)))
+case('presentation-time', 'later-past-play-duration', patched(rep2 + 4, struct.pack('<I', play_ms + 1)))
 broadcast = bytearray(patched(rep + 4, struct.pack('<I', 0xFFFFFFFF)))
 broadcast[props + 64] |= 1
 case('none', 'broadcast-times-unbounded', bytes(broadcast))
+PY
+
+mkdir reader
+ffmpeg -v error -y -i sweep6.wav -c:a wmav2 -b:a 128k reader/six.wma
+# Faults the structure check looks at, each alone in a copy of tagged.wma
+# (or of the six seconds of reader/six.wma), for the test that gives them to
+# the platform's reader with no check in front of it: reader/<what>.wma.
+python3 - <<'PY'
+import os, struct
+def layout(d):
+    """The header size, the file properties' body and the packet size."""
+    at = 30
+    while d[at:at + 16] != bytes.fromhex('a1dcab8c47a9cf118ee400c00c205365'):
+        at += struct.unpack('<Q', d[at + 16:at + 24])[0]
+    return struct.unpack('<Q', d[16:24])[0], at + 24, struct.unpack('<I', d[at + 24 + 68:at + 24 + 72])[0]
+good = open('tagged.wma', 'rb').read()
+header, props, packet_size = layout(good)
+preroll_ms = struct.unpack('<Q', good[props + 56:props + 64])[0]
+play_ms = struct.unpack('<Q', good[props + 40:props + 48])[0] // 10000
+def q(at, d=good):
+    return struct.unpack('<Q', d[at:at + 8])[0]
+def patched(at, value, d=good, size=8):
+    b = bytearray(d)
+    b[at:at + size] = struct.pack('<Q' if size == 8 else '<I', value)
+    return bytes(b)
+def replicated_data(p):
+    """The offset of the replicated data of the first payload of the packet at offset p."""
+    width = [0, 1, 2, 4]
+    if good[p] & 0x80:
+        p += 1 + (good[p] & 0x0F)
+    flags, pprops, p = good[p], good[p + 1], p + 2
+    p += sum(width[(flags >> s) & 3] for s in (5, 1, 3)) + 6 + (flags & 1) + 1
+    return p + width[(pprops >> 4) & 3] + width[(pprops >> 2) & 3] + width[pprops & 3]
+six = open('reader/six.wma', 'rb').read()
+six_props = layout(six)[1]
+# An index object of an entry every 3 ms, longer than a packet.
+entries = 1000
+index = struct.pack('<IHI', 3, 1, 1) + struct.pack('<HHI', 1, 1, entries) + bytes(8) + \
+    b''.join(struct.pack('<I', i * 3 * 17 // 3018 * packet_size) for i in range(entries))
+index = bytes.fromhex('d329e2d6da35d111903400a0c90349be') + struct.pack('<Q', 24 + len(index)) + index
+# A packet with a media object of 2 GiB.
+bad_packet = open('bad/object_2g.wma', 'rb').read()[header + 50:header + 50 + packet_size]
+count_plus_1 = patched(header + 40, q(header + 40) + 1)
+id3v1 = b'TAG' + b'Sweep Title'.ljust(30, b'\0') + b'Sweep Artist'.ljust(30, b'\0') + bytes(30) + b'2004' + bytes(28) + b'\0\4\xff'
+files = {
+    'tail-id3v1': good + id3v1,
+    'tail-zero-16': good + bytes(16),
+    'tail-zero-2048': good + bytes(2048),
+    'file-properties-count-plus-1': patched(props + 32, q(props + 32) + 1),
+    'file-properties-count-minus-1': patched(props + 32, q(props + 32) - 1),
+    'data-count-plus-1': count_plus_1,
+    # The reader then reads a packet's worth after the data object.
+    'data-count-plus-1-index': count_plus_1 + index,
+    'data-count-plus-1-bad-packet': count_plus_1 + bad_packet,
+    'data-count-minus-1': patched(header + 40, q(header + 40) - 1),
+    'data-count-0': patched(header + 40, 0),
+    'play-duration-0': patched(props + 40, 0),
+    'play-duration-without-preroll': patched(props + 40, q(props + 40) - preroll_ms * 10000),
+    'long-play-duration-without-preroll': patched(six_props + 40, q(six_props + 40, six) - preroll_ms * 10000, six),
+    # A download that stopped within the index object, after 5 of its entries.
+    'tail-cut-index': good + index[:24 + 10 + 4 + 4 + 8 + 5 * 4],
+    # The first payload of the 9th of 17 packets 1 ms past the play duration.
+    'payload-past-play-duration': patched(replicated_data(header + 50 + packet_size * 8) + 4, play_ms + 1, size=4),
+    # A download that stopped: within the 11th of 17 packets, and right after the 10th.
+    'cut-in-packet': good[:header + 50 + packet_size * 10 + packet_size // 2],
+    'cut-after-packet': good[:header + 50 + packet_size * 10],
+}
+for name, blob in files.items():
+    open('reader/%s.wma' % name, 'wb').write(blob)
 PY
