@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "vq_module.h"
+#include "bench_module.h"
 
 namespace {
 
@@ -183,25 +183,8 @@ int main(int argc, char** argv)
     int runs = argc > 2 ? atoi(argv[2]) : 3;
     if (runs < 1) runs = 1;
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string dir(exe);
-    dir = dir.substr(0, dir.find_last_of('\\'));
-    std::string dll = dir + "\\modules\\in_velvet.dll";
-    HMODULE lib = LoadLibraryA(dll.c_str());
-    if (!lib) {
-        fprintf(stderr, "cannot load %s (error %lu)\n", dll.c_str(), GetLastError());
-        return 1;
-    }
-    auto get = reinterpret_cast<GetModuleInterfaceFn>(GetProcAddress(lib, "GetModuleInterface"));
-    IVqProModule* m = get ? get() : nullptr;
+    IVqProModule* m = LoadBenchModule("in_velvet.dll", "bench_velvet.log");
     if (!m) return 1;
-    m->h.hInstance = lib;
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string log = std::string(temp) + "bench_velvet.log";
-    int level = 15;
-    if (m->h.InitModule(log.c_str(), &level) <= 0) return 1;
 
     double bestFloor = 1e30, bestOurs = 1e30, open = 0, bestOpen = 0;
     unsigned long long floorBytes = 0, ourBytes = 0, reads = 0;
