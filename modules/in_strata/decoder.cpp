@@ -193,8 +193,10 @@ Outcome Run(Decoder& d)
             if (d.stream.next_frame >= d.input && d.stream.next_frame <= end) rest = end - d.stream.next_frame;
         }
         if (d.exhausted) return Outcome::EndOfData;
-        // A buffer that holds no decodable frame and cannot grow: give up.
-        if (frames == 0 && rest == handed && rest >= kRefillBelow) return Outcome::Fatal;
+        // A buffer that holds no decodable frame and cannot grow: give up,
+        // unless the file has nothing more to give (a last frame cut short).
+        if (frames == 0 && rest == handed && rest >= kRefillBelow)
+            return d.filePos >= d.audioEnd ? Outcome::EndOfData : Outcome::Fatal;
         memmove(d.input, d.input + d.buffered - rest, rest);
         d.buffered = rest;
     }
@@ -209,6 +211,7 @@ DWORD WINAPI DecoderThread(void* arg)
     if (d) d->input = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kInputSize + MAD_BUFFER_GUARD));
     if (!d || !d->input) {
         if (d) HeapFree(GetProcessHeap(), 0, d);
+        inst->failed = 1;
         inst->endOfFile = 1;
         SetEvent(inst->dataEvent);
         return 1;
@@ -225,9 +228,11 @@ DWORD WINAPI DecoderThread(void* arg)
     bool ok = SetFilePointerEx(inst->file, pos, nullptr, FILE_BEGIN) != 0;
     d->filePos = inst->audioStart;
     d->skipInfoFrame = inst->infoFrame;
+    bool failed = !ok;
     while (ok) {
         Outcome o = Run(*d);
         if (o == Outcome::Seek) continue;
+        if (o == Outcome::Fatal) failed = true;
         if (o != Outcome::EndOfData) break;
         // End of the data: say so, then stay ready for a seek until closed.
         inst->endOfFile = 1;
@@ -241,7 +246,9 @@ DWORD WINAPI DecoderThread(void* arg)
     if (d->convBuf) HeapFree(GetProcessHeap(), 0, d->convBuf);
     HeapFree(GetProcessHeap(), 0, d->input);
     HeapFree(GetProcessHeap(), 0, d);
-    // Every way out passes here, so Read learns that no more data will come.
+    // Every way out passes here, so Read learns that no more data will come
+    // (and whether the stream ended before its end).
+    if (failed) inst->failed = 1;
     inst->endOfFile = 1;
     SetEvent(inst->dataEvent);
     return 0;

@@ -46,6 +46,9 @@ struct MpegInstance {
     double seekRequest;   // under lock; -1 when no seek is pending
     XingHeader xing;
     volatile LONG endOfFile;
+    // Set with endOfFile when the decoder gave up before the end of the data
+    // (a failed read, a stream it cannot decode past, no memory).
+    volatile LONG failed;
     int64_t audioStart;
     RingBuffer* ring;
     int32_t priority;

@@ -169,7 +169,7 @@ int __cdecl Read(char* buf, int bytes, void* handle)
     }
     while (RingBuffer_Used(inst->ring) == 0) {
         if (inst->endOfFile) {
-            if (RingBuffer_Used(inst->ring) == 0) return -1;
+            if (RingBuffer_Used(inst->ring) == 0) return inst->failed ? VQ_READ_ERROR : -1;
             break;
         }
         InterlockedExchange(&inst->readerWaiting, 1);
