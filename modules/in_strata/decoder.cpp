@@ -117,18 +117,28 @@ bool DecodeFrame(Decoder& d, bool* fatal)
     }
 }
 
-// Writes one block to the ring, waiting for room.
+// Writes one block to the ring. When it does not fit, waits until half the
+// ring (at least the block) is free, so the reader drains it in large pieces.
 void Deliver(Decoder& d, const unsigned char* block, uint32_t bytes)
 {
     MpegInstance* inst = d.inst;
     if (bytes == 0) return;
-    while (!inst->stop && RingBuffer_Free(inst->ring) < bytes && !SeekPending(inst)) {
-        InterlockedExchange(&inst->writerWaiting, 1);
-        if (RingBuffer_Free(inst->ring) < bytes && !inst->stop) WaitForSingleObject(inst->spaceEvent, kWaitSlice);
-        InterlockedExchange(&inst->writerWaiting, 0);
+    if (RingBuffer_Free(inst->ring) < bytes) {
+        uint32_t need = inst->ring->capacity / 2;
+        if (need < bytes) need = bytes;
+        while (!inst->stop && RingBuffer_Free(inst->ring) < need && !SeekPending(inst)) {
+            InterlockedExchange(&inst->writerNeed, (LONG)need);
+            // A reader waiting for more than can be stored takes what there is.
+            if (inst->readerNeed) SetEvent(inst->dataEvent);
+            if (RingBuffer_Free(inst->ring) < need && !inst->stop) WaitForSingleObject(inst->spaceEvent, kWaitSlice);
+            InterlockedExchange(&inst->writerNeed, 0);
+        }
+        if (inst->stop || SeekPending(inst)) return;
     }
-    if (inst->stop || SeekPending(inst)) return;
-    if (RingBuffer_Write(block, bytes, inst->ring) && inst->readerWaiting) SetEvent(inst->dataEvent);
+    if (!RingBuffer_Write(block, bytes, inst->ring)) return;
+    MemoryBarrier();
+    LONG want = inst->readerNeed;
+    if (want > 0 && RingBuffer_Used(inst->ring) >= (uint32_t)want) SetEvent(inst->dataEvent);
 }
 
 bool OutputFrame(Decoder& d)

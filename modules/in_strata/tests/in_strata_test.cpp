@@ -365,6 +365,55 @@ TEST_F(MpegTest, TimesAndSeeking)
     EXPECT_EQ(m()->input.Close(h), 1);
 }
 
+// The decoder and Read hand audio over in large pieces: Read fills its
+// request (half the ring for a larger one) unless the stream ends, and a
+// decoder on a full ring waits until half of it is free.
+TEST_F(MpegTest, HandsOverInLargePieces)
+{
+    auto ref = Reference("vbrlong.raw");
+    std::vector<char> buf(60000);
+    for (int request : {17640, 60000}) {
+        void* h = m()->input.Open(Data("vbrlong.mp3").c_str(), nullptr);
+        ASSERT_NE(h, nullptr);
+        std::vector<int> sizes;
+        std::vector<int16_t> got;
+        int n;
+        while ((n = m()->input.Read(buf.data(), request, h)) > 0) {
+            sizes.push_back(n);
+            got.insert(got.end(), (int16_t*)buf.data(), (int16_t*)(buf.data() + n));
+        }
+        m()->input.Close(h);
+        ASSERT_GT(sizes.size(), 2u);
+        for (size_t i = 0; i + 1 < sizes.size(); ++i) {
+            if (request <= 32768) {
+                ASSERT_EQ(sizes[i], request) << "read " << i;
+            } else {
+                ASSERT_GE(sizes[i], 32768) << "read " << i;
+                ASSERT_LE(sizes[i], request) << "read " << i;
+                ASSERT_EQ(sizes[i] % 4, 0) << "read " << i;
+            }
+        }
+        EXPECT_EQ(got.size(), ref.size()) << request;
+    }
+
+    void* h = m()->input.Open(Data("vbrlong.mp3").c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    RingBuffer* ring = static_cast<MpegInstance*>(h)->ring;
+    auto used = [ring] { return *(volatile uint32_t*)&ring->used; };
+    for (int i = 0; i < 500 && used() + 4608 <= ring->capacity; ++i) Sleep(10);
+    ASSERT_GT(used() + 4608, ring->capacity);  // full: no room for another frame
+    // Taking a few frames' worth does not start the decoder again...
+    ASSERT_EQ(m()->input.Read(buf.data(), 17640, h), 17640);
+    uint32_t left = used();
+    Sleep(100);
+    EXPECT_EQ(used(), left);
+    // ...freeing half the ring does.
+    ASSERT_EQ(m()->input.Read(buf.data(), 17640, h), 17640);
+    for (int i = 0; i < 500 && used() + 4608 <= ring->capacity; ++i) Sleep(10);
+    EXPECT_GT(used() + 4608, ring->capacity);
+    m()->input.Close(h);
+}
+
 TEST_F(MpegTest, CloseWithUndrainedRingAndParallelStreams)
 {
     void* idle = m()->input.Open(Data("vbrlong.mp3").c_str(), nullptr);
