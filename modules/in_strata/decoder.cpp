@@ -117,18 +117,28 @@ bool DecodeFrame(Decoder& d, bool* fatal)
     }
 }
 
-// Writes one block to the ring, waiting for room.
+// Writes one block to the ring. When it does not fit, waits until half the
+// ring (at least the block) is free, so the reader drains it in large pieces.
 void Deliver(Decoder& d, const unsigned char* block, uint32_t bytes)
 {
     MpegInstance* inst = d.inst;
     if (bytes == 0) return;
-    while (!inst->stop && RingBuffer_Free(inst->ring) < bytes && !SeekPending(inst)) {
-        InterlockedExchange(&inst->writerWaiting, 1);
-        if (RingBuffer_Free(inst->ring) < bytes && !inst->stop) WaitForSingleObject(inst->spaceEvent, kWaitSlice);
-        InterlockedExchange(&inst->writerWaiting, 0);
+    if (RingBuffer_Free(inst->ring) < bytes) {
+        uint32_t need = inst->ring->capacity / 2;
+        if (need < bytes) need = bytes;
+        while (!inst->stop && RingBuffer_Free(inst->ring) < need && !SeekPending(inst)) {
+            InterlockedExchange(&inst->writerNeed, (LONG)need);
+            // A reader waiting for more than can be stored takes what there is.
+            if (inst->readerNeed) SetEvent(inst->dataEvent);
+            if (RingBuffer_Free(inst->ring) < need && !inst->stop) WaitForSingleObject(inst->spaceEvent, kWaitSlice);
+            InterlockedExchange(&inst->writerNeed, 0);
+        }
+        if (inst->stop || SeekPending(inst)) return;
     }
-    if (inst->stop || SeekPending(inst)) return;
-    if (RingBuffer_Write(block, bytes, inst->ring) && inst->readerWaiting) SetEvent(inst->dataEvent);
+    if (!RingBuffer_Write(block, bytes, inst->ring)) return;
+    MemoryBarrier();
+    LONG want = inst->readerNeed;
+    if (want > 0 && RingBuffer_Used(inst->ring) >= (uint32_t)want) SetEvent(inst->dataEvent);
 }
 
 bool OutputFrame(Decoder& d)
@@ -193,8 +203,10 @@ Outcome Run(Decoder& d)
             if (d.stream.next_frame >= d.input && d.stream.next_frame <= end) rest = end - d.stream.next_frame;
         }
         if (d.exhausted) return Outcome::EndOfData;
-        // A buffer that holds no decodable frame and cannot grow: give up.
-        if (frames == 0 && rest == handed && rest >= kRefillBelow) return Outcome::Fatal;
+        // A buffer that holds no decodable frame and cannot grow: give up,
+        // unless the file has nothing more to give (a last frame cut short).
+        if (frames == 0 && rest == handed && rest >= kRefillBelow)
+            return d.filePos >= d.audioEnd ? Outcome::EndOfData : Outcome::Fatal;
         memmove(d.input, d.input + d.buffered - rest, rest);
         d.buffered = rest;
     }
@@ -209,6 +221,7 @@ DWORD WINAPI DecoderThread(void* arg)
     if (d) d->input = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kInputSize + MAD_BUFFER_GUARD));
     if (!d || !d->input) {
         if (d) HeapFree(GetProcessHeap(), 0, d);
+        inst->failed = 1;
         inst->endOfFile = 1;
         SetEvent(inst->dataEvent);
         return 1;
@@ -225,9 +238,11 @@ DWORD WINAPI DecoderThread(void* arg)
     bool ok = SetFilePointerEx(inst->file, pos, nullptr, FILE_BEGIN) != 0;
     d->filePos = inst->audioStart;
     d->skipInfoFrame = inst->infoFrame;
+    bool failed = !ok;
     while (ok) {
         Outcome o = Run(*d);
         if (o == Outcome::Seek) continue;
+        if (o == Outcome::Fatal) failed = true;
         if (o != Outcome::EndOfData) break;
         // End of the data: say so, then stay ready for a seek until closed.
         inst->endOfFile = 1;
@@ -241,7 +256,9 @@ DWORD WINAPI DecoderThread(void* arg)
     if (d->convBuf) HeapFree(GetProcessHeap(), 0, d->convBuf);
     HeapFree(GetProcessHeap(), 0, d->input);
     HeapFree(GetProcessHeap(), 0, d);
-    // Every way out passes here, so Read learns that no more data will come.
+    // Every way out passes here, so Read learns that no more data will come
+    // (and whether the stream ended before its end).
+    if (failed) inst->failed = 1;
     inst->endOfFile = 1;
     SetEvent(inst->dataEvent);
     return 0;

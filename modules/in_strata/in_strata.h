@@ -46,6 +46,9 @@ struct MpegInstance {
     double seekRequest;   // under lock; -1 when no seek is pending
     XingHeader xing;
     volatile LONG endOfFile;
+    // Set with endOfFile when the decoder gave up before the end of the data
+    // (a failed read, a stream it cannot decode past, no memory).
+    volatile LONG failed;
     int64_t audioStart;
     RingBuffer* ring;
     int32_t priority;
@@ -56,9 +59,12 @@ struct MpegInstance {
     HANDLE spaceEvent;     // the consumer took audio, or a seek or stop is pending
     HANDLE seekDoneEvent;  // the decoder took a seek request
     int32_t seekResult;    // under lock: 1 when the last request was carried out
-    // Set while Read / the decoder wait, so the other side signals only then.
-    volatile LONG readerWaiting;
-    volatile LONG writerWaiting;
+    // While Read waits: the bytes it waits for; while the decoder waits for
+    // room: the free bytes it waits for. 0 when not waiting. The other side
+    // signals only when that much is there, so a wake moves tens of kilobytes.
+    volatile LONG readerNeed;
+    volatile LONG writerNeed;
+    LONGLONG spinTicks;  // how long Read looks again before it waits, in counter ticks
     DitherState dither[2];
 };
 

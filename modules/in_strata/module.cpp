@@ -141,6 +141,12 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
         FreeInstance(inst);
         return nullptr;
     }
+    // Read looks again for up to a millisecond before it waits, when another
+    // processor can run the decoder meanwhile.
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    LARGE_INTEGER freq;
+    if (si.dwNumberOfProcessors > 1 && QueryPerformanceFrequency(&freq)) inst->spinTicks = freq.QuadPart / 1000;
     int32_t pri = SettingLoad<int32_t>(g_settings[0].currentValue);
     inst->priority = pri >= 0 && pri <= 6 ? pri : 5;
     inst->thread = CreateThread(nullptr, 0, DecoderThread, inst, CREATE_SUSPENDED, nullptr);
@@ -162,25 +168,44 @@ int __cdecl Read(char* buf, int bytes, void* handle)
     if (!buf || bytes <= 0) return 0;
     uint32_t want = (uint32_t)bytes - (uint32_t)bytes % block;
     if (want == 0) return 0;
-    // The decoder delivers a frame every few dozen microseconds: look again a
-    // few times before paying for a wait on the event.
-    for (int spin = 0; spin < 64 && RingBuffer_Used(inst->ring) == 0 && !inst->endOfFile; ++spin) {
-        for (int i = 0; i < 50; ++i) YieldProcessor();
-    }
-    while (RingBuffer_Used(inst->ring) == 0) {
+    // Wait until the request can be filled, or half the ring for a larger
+    // one, so that one hand-over moves tens of kilobytes. The decoder makes
+    // that much in well under a millisecond: look again for a moment before
+    // paying for a wait on the event (each signal and wait is a round trip
+    // through the system). The end of the stream, or a decoder waiting for
+    // room it cannot get, hands over what there is.
+    uint32_t need = inst->ring->capacity / 2;
+    if (need > want) need = want;
+    LONGLONG spinUntil = 0;
+    for (;;) {
+        uint32_t used = RingBuffer_Used(inst->ring);
+        if (used >= need) break;
         if (inst->endOfFile) {
-            if (RingBuffer_Used(inst->ring) == 0) return -1;
+            if (RingBuffer_Used(inst->ring) == 0) return inst->failed ? VQ_READ_ERROR : -1;
             break;
         }
-        InterlockedExchange(&inst->readerWaiting, 1);
-        if (RingBuffer_Used(inst->ring) == 0 && !inst->endOfFile) WaitForSingleObject(inst->dataEvent, 20);
-        InterlockedExchange(&inst->readerWaiting, 0);
+        if (used > 0 && (inst->writerNeed || inst->stop)) break;
+        if (inst->spinTicks > 0) {
+            LARGE_INTEGER now;
+            QueryPerformanceCounter(&now);
+            if (spinUntil == 0) spinUntil = now.QuadPart + inst->spinTicks;
+            if (now.QuadPart < spinUntil) {
+                SwitchToThread();
+                continue;
+            }
+        }
+        InterlockedExchange(&inst->readerNeed, (LONG)need);
+        if (RingBuffer_Used(inst->ring) < need && !inst->endOfFile && !inst->writerNeed)
+            WaitForSingleObject(inst->dataEvent, 20);
+        InterlockedExchange(&inst->readerNeed, 0);
     }
     uint32_t n = RingBuffer_Read(buf, want, inst->ring);
     EnterCriticalSection(&inst->lock);
     inst->delivered += n;
     LeaveCriticalSection(&inst->lock);
-    if (inst->writerWaiting) SetEvent(inst->spaceEvent);
+    MemoryBarrier();
+    LONG room = inst->writerNeed;
+    if (room > 0 && RingBuffer_Free(inst->ring) >= (uint32_t)room) SetEvent(inst->spaceEvent);
     return (int)n;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "in_strata.h"
 #include "input_module_harness.h"
 #include "test_support.h"
 
@@ -200,6 +201,60 @@ TEST_F(MpegTest, DamagedStreamsDecodeWhatIsThere)
     EXPECT_GT(Snr(ref, t.pcm, 0, 0, t.pcm.size() - 1152 * 2), 80.0);
 }
 
+// Reads a stream to its end: the bytes delivered and the result that ended it.
+int ReadToEnd(IVqProModule* m, void* h, size_t* bytes)
+{
+    std::vector<char> buf(17640);
+    *bytes = 0;
+    for (int i = 0; i < 100000; ++i) {
+        int n = m->input.Read(buf.data(), (int)buf.size(), h);
+        if (n < 1) return n;
+        *bytes += n;
+    }
+    return 0;
+}
+
+TEST_F(MpegTest, StreamEndingOnAnErrorIsToldFromItsEnd)
+{
+    size_t bytes = 0;
+    // Junk and a truncated last frame end cleanly, and so does a last frame
+    // declared far longer than what is left of the file.
+    for (const char* name : {"junk.mp3", "truncated.mp3", "stuck_end.mp3"}) {
+        void* h = m()->input.Open(Data(name).c_str(), nullptr);
+        ASSERT_NE(h, nullptr) << name;
+        EXPECT_EQ(ReadToEnd(m(), h, &bytes), -1) << name;
+        EXPECT_GT(bytes, 0u) << name;
+        m()->input.Close(h);
+    }
+    // A frame the decoder can never buffer, with more data after it: the 39
+    // audio frames before it are delivered, then the error, and it stays.
+    void* h = m()->input.Open(Data("stuck.mp3").c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(ReadToEnd(m(), h, &bytes), VQ_READ_ERROR);
+    EXPECT_EQ(bytes, 39u * 1152 * 4);
+    std::vector<char> buf(4096);
+    EXPECT_EQ(m()->input.Read(buf.data(), 4096, h), VQ_READ_ERROR);
+    m()->input.Close(h);
+
+    // A file read that fails: the decoder's handle loses its read access
+    // while the decoder waits on a full ring, before its next refill.
+    h = m()->input.Open(Data("vbrlong.mp3").c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    auto* inst = static_cast<MpegInstance*>(h);
+    auto ringFree = [inst] { return inst->ring->capacity - inst->ring->used; };
+    for (int i = 0; i < 500 && ringFree() >= 1152 * 4; ++i) Sleep(10);
+    ASSERT_LT(ringFree(), 1152u * 4);
+    HANDLE noRead = CreateFileA(Data("vbrlong.mp3").c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(noRead, INVALID_HANDLE_VALUE);
+    HANDLE old = InterlockedExchangePointer(&inst->file, noRead);
+    CloseHandle(old);
+    EXPECT_EQ(ReadToEnd(m(), h, &bytes), VQ_READ_ERROR);
+    EXPECT_GT(bytes, 65536u);  // the ring and the buffered input were delivered
+    EXPECT_LT(bytes, Reference("vbrlong.raw").size() * 2);
+    m()->input.Close(h);
+}
+
 TEST_F(MpegTest, ConvertsToAWantedFormat)
 {
     StreamFormat want{1, 1, 22050, 44100, 2, 16};
@@ -308,6 +363,55 @@ TEST_F(MpegTest, TimesAndSeeking)
     EXPECT_EQ(m()->input.SetTime(1.0, h), 1);
     EXPECT_GT(m()->input.Read(buf.data(), 17640, h), 0);
     EXPECT_EQ(m()->input.Close(h), 1);
+}
+
+// The decoder and Read hand audio over in large pieces: Read fills its
+// request (half the ring for a larger one) unless the stream ends, and a
+// decoder on a full ring waits until half of it is free.
+TEST_F(MpegTest, HandsOverInLargePieces)
+{
+    auto ref = Reference("vbrlong.raw");
+    std::vector<char> buf(60000);
+    for (int request : {17640, 60000}) {
+        void* h = m()->input.Open(Data("vbrlong.mp3").c_str(), nullptr);
+        ASSERT_NE(h, nullptr);
+        std::vector<int> sizes;
+        std::vector<int16_t> got;
+        int n;
+        while ((n = m()->input.Read(buf.data(), request, h)) > 0) {
+            sizes.push_back(n);
+            got.insert(got.end(), (int16_t*)buf.data(), (int16_t*)(buf.data() + n));
+        }
+        m()->input.Close(h);
+        ASSERT_GT(sizes.size(), 2u);
+        for (size_t i = 0; i + 1 < sizes.size(); ++i) {
+            if (request <= 32768) {
+                ASSERT_EQ(sizes[i], request) << "read " << i;
+            } else {
+                ASSERT_GE(sizes[i], 32768) << "read " << i;
+                ASSERT_LE(sizes[i], request) << "read " << i;
+                ASSERT_EQ(sizes[i] % 4, 0) << "read " << i;
+            }
+        }
+        EXPECT_EQ(got.size(), ref.size()) << request;
+    }
+
+    void* h = m()->input.Open(Data("vbrlong.mp3").c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    RingBuffer* ring = static_cast<MpegInstance*>(h)->ring;
+    auto used = [ring] { return *(volatile uint32_t*)&ring->used; };
+    for (int i = 0; i < 500 && used() + 4608 <= ring->capacity; ++i) Sleep(10);
+    ASSERT_GT(used() + 4608, ring->capacity);  // full: no room for another frame
+    // Taking a few frames' worth does not start the decoder again...
+    ASSERT_EQ(m()->input.Read(buf.data(), 17640, h), 17640);
+    uint32_t left = used();
+    Sleep(100);
+    EXPECT_EQ(used(), left);
+    // ...freeing half the ring does.
+    ASSERT_EQ(m()->input.Read(buf.data(), 17640, h), 17640);
+    for (int i = 0; i < 500 && used() + 4608 <= ring->capacity; ++i) Sleep(10);
+    EXPECT_GT(used() + 4608, ring->capacity);
+    m()->input.Close(h);
 }
 
 TEST_F(MpegTest, CloseWithUndrainedRingAndParallelStreams)

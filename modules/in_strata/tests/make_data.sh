@@ -82,6 +82,18 @@ open('junk.mp3', 'wb').write(bytes(junk))
 o, n = fc[-1]
 open('truncated.mp3', 'wb').write(cbr[:o + n // 2])
 
+# A free-format layer II frame (48 kHz) 45000 bytes before the next one sets
+# the free bit rate; the free-format header after them (8 kHz) then declares
+# a frame of 270000 bytes, more than the decoder ever buffers: it cannot get
+# past it. With more data after it the stream ends on an error; when the file
+# ends within the decoder's first 200000 bytes it is a last frame cut short.
+def free_l2(rate8k=False):
+    return bytes([0xFF, 0xE5, 0x08, 0xC0]) if rate8k else bytes([0xFF, 0xFD, 0x04, 0xC0])
+o, n = fc[40]
+stuck = cbr[:o] + free_l2() + bytes(44996) + free_l2() + bytes(44996) + free_l2(True)
+open('stuck.mp3', 'wb').write(stuck + bytes(200000))
+open('stuck_end.mp3', 'wb').write(stuck + bytes(60000))
+
 # A Xing header whose frame count is 0.
 v = bytearray(open('vbr.mp3', 'rb').read())
 x = v.find(b'Xing')
