@@ -73,7 +73,7 @@ bool PlatformHasEditor()
     return known == 1;
 }
 
-const WmRuntime kPlatformRuntime = {PlatformCreateReader, PlatformCreateEditor, PlatformHasEditor, 0};
+const WmRuntime kPlatformRuntime = {PlatformCreateReader, PlatformCreateEditor, PlatformHasEditor, 0, nullptr};
 const WmRuntime* volatile g_runtime = &kPlatformRuntime;
 
 // One call handed to a thread; the thread and the waiter each hold a reference.
@@ -102,6 +102,7 @@ DWORD WINAPI CallThread(void* arg)
     }
     SetEvent(c->done);
     Drop(c);
+    if (void (*ending)(void) = ActiveWmRuntime()->CallThreadEnding) ending();
     // The module may be unloaded once the waiter has its answer: the thread
     // lets go of it only as its last act, in code that is not the module's.
     if (self) FreeLibraryAndExitThread(self, 0);

@@ -23,6 +23,9 @@ struct WmRuntime {
     // How long one blocking call of a reader (Open, Stop, Close) and the wait
     // for its status may take before it is given up; 0: the module's own bounds.
     DWORD callWaitMs;
+    // Tests: run on a call's own thread once its caller has the answer, just
+    // before the thread lets go of the module (NULL: nothing).
+    void (*CallThreadEnding)(void);
 };
 
 // The runtime in use: the platform's unless a test installed its own.

@@ -994,3 +994,38 @@ TEST(AsfStructure, EveryRuleGivesItsVerdict)
     FindClose(find);
     EXPECT_EQ(files, 25);
 }
+
+// A reader call that returned in time still runs on its own thread for a
+// moment after its caller has the answer: the module DLL stays loaded until
+// that thread is gone, even when the host unloads it at once.
+TEST(VelvetDll, StaysLoadedUntilTheThreadsOfItsCallsHaveEnded)
+{
+    std::string dll = vqtest::BinDir() + "\\testmods\\in_velvet_stalling.dll";
+    const char* name = "in_velvet_stalling.dll";
+    ASSERT_EQ(GetModuleHandleA(name), nullptr);
+    HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, "VqStandinCallGate");
+    ASSERT_NE(gate, nullptr);
+    SetEnvironmentVariableA("VQ_STANDIN_WAV", Data("play.wav").c_str());
+    HMODULE lib = LoadLibraryA(dll.c_str());
+    ASSERT_NE(lib, nullptr) << dll;
+    auto get = reinterpret_cast<GetModuleInterfaceFn>(GetProcAddress(lib, "GetModuleInterface"));
+    ASSERT_NE(get, nullptr);
+    IVqProModule* m = get();
+    m->h.hInstance = lib;
+    std::string dir = vqtest::MakeTempDir("velvetdll"), log = dir + "\\velvet.log";
+    int level = 15;
+    ASSERT_EQ(m->h.InitModule(log.c_str(), &level), 1);
+    void* h = m->input.Open("C:\\nowhere\\short.wma", nullptr);
+    ASSERT_NE(h, nullptr);
+    char b[4096];
+    EXPECT_GT(m->input.Read(b, sizeof b, h), 0);
+    EXPECT_EQ(m->input.Close(h), 1);
+    m->h.QuitModule();
+    FreeLibrary(lib);
+    EXPECT_NE(GetModuleHandleA(name), nullptr) << "unloaded under the threads of its calls";
+    SetEvent(gate);
+    EXPECT_TRUE(WaitFor([name] { return GetModuleHandleA(name) == nullptr; }, 5000));
+    CloseHandle(gate);
+    SetEnvironmentVariableA("VQ_STANDIN_WAV", nullptr);
+    vqtest::RemoveTree(dir);
+}

@@ -555,7 +555,7 @@ HRESULT CreateEditor(IWMMetadataEditor** out)
 
 bool PlatformEditor() { return g_script.platformEditor; }
 
-WmRuntime g_standIn = {CreateReader, CreateEditor, PlatformEditor, 0};
+WmRuntime g_standIn = {CreateReader, CreateEditor, PlatformEditor, 0, nullptr};
 
 }  // namespace
 
@@ -600,6 +600,7 @@ void Install(const Script& script)
     // Records of earlier tests may still be read by late threads: never freed.
     g_record = new Record;
     g_standIn.callWaitMs = script.callWaitMs;
+    g_standIn.CallThreadEnding = script.callThreadEnding;
     ResetEvent(g_released);
     SetWmRuntime(&g_standIn);
 }

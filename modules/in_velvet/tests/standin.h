@@ -48,6 +48,7 @@ struct Script {
     bool openBlocks = false;             // IWMReader::Open does not return until ReleaseBlocked
     bool closeBlocks = false;            // nor does IWMReader::Close
     DWORD callWaitMs = 0;                // the runtime's bound of a blocking reader call (0: the module's)
+    void (*callThreadEnding)(void) = nullptr;  // the runtime's CallThreadEnding
     // DeliverTime called on a thread not the reader's first waits (at most
     // 2 s) for a callback thread of the reader that reports, through OnTime,
     // the time it reached.
