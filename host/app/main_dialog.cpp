@@ -11,14 +11,8 @@
 #include "pages.h"
 #include "pyl_config.h"
 #include "resource.h"
-#if __has_include("pyl_splash.h") && defined(VQ_HAVE_SPLASH)
-#include "pyl_splash.h"
-#define USE_SPLASH 1
-#endif
-#if __has_include("pyl_pum.h") && defined(VQ_HAVE_PUM)
 #include "pyl_pum.h"
-#define USE_PUM 1
-#endif
+#include "pyl_splash.h"
 
 int __cdecl HostLoaderText(unsigned id, char* buf, int size); // engine_binding.cpp
 void ShowOptionsMenu(HWND main);           // options.cpp
@@ -26,26 +20,19 @@ bool OptionsMenuCommand(HWND main, int id); // options.cpp
 
 namespace {
 
-#ifdef USE_SPLASH
 SplashInfo s_splash;
 SplashText s_splashTexts[2];
-#endif
-#ifdef USE_PUM
 CPUM* s_pum;
-#endif
 
 void SetStatus(const char* text)
 {
-#ifdef USE_SPLASH
     s_splashTexts[0].text = const_cast<char*>(text);
-#endif
     if (g_seams.startupStatus)
         g_seams.startupStatus(text);
 }
 
 void ShowSplash(HWND dlg)
 {
-#ifdef USE_SPLASH
     memset(&s_splash, 0, sizeof(s_splash));
     memset(s_splashTexts, 0, sizeof(s_splashTexts));
     s_splash.hBitmap = (HBITMAP)LoadImageA(g_host.hInstance, MAKEINTRESOURCEA(IDB_SPLASH), IMAGE_BITMAP, 0, 0,
@@ -64,17 +51,12 @@ void ShowSplash(HWND dlg)
     s_splash.hWndOwner = dlg;
     s_splash.hInstance = g_host.hInstance;
     PylSplash_Show(&s_splash);
-#else
-    (void)dlg;
-#endif
 }
 
 HWND SplashWindow(HWND fallback)
 {
-#ifdef USE_SPLASH
     if (s_splash.hWndSplash)
         return s_splash.hWndSplash;
-#endif
     return fallback;
 }
 
@@ -84,7 +66,6 @@ void CheckForUpdates(HWND dlg)
     if (g_hostModule.h.GetSetting(&rec, SetCheckUpdates, nullptr, nullptr) < 0 ||
         SettingLoad<int16_t>(rec.currentValue) != 1)
         return;
-#ifdef USE_PUM
     SetStatus("Checking for program updates...");
     if (!s_pum)
         s_pum = new CPUM(HostLogFile(), reinterpret_cast<long*>(HostLogLevel()));
@@ -101,9 +82,6 @@ void CheckForUpdates(HWND dlg)
         SetStatus("Starting automatic update...");
         s_pum->AutomaticUpdate(g_hostModule.h);
     }
-#else
-    (void)dlg;
-#endif
 }
 
 void LoadAllModules()
@@ -229,9 +207,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam
         CreatePages(dlg);
         EnableWindow(GetDlgItem(dlg, IDC_PREVIOUS), FALSE);
         SetStatus("Initialization complete :)");
-#ifdef USE_SPLASH
         PylSplash_Hide(&s_splash);
-#endif
         g_host.ready = 1;
         return TRUE;
     }
@@ -301,10 +277,8 @@ int HostMain(HINSTANCE instance)
         g_seams.unloadModules(g_host.captureModules);
         g_seams.unloadModules(g_host.dspModules);
     }
-#ifdef USE_PUM
     delete s_pum;
     s_pum = nullptr;
-#endif
     if (SUCCEEDED(ole))
         OleUninitialize();
     return 0;
