@@ -35,6 +35,7 @@ WavEncoderInstance* g_slots[SlotCount];
 struct OutputRecord {
     char* output;
     const char* source;
+    DWORD key;  // NameKey of output
 };
 OutputRecord* g_outputs;
 int g_outputCount, g_outputCapacity;
@@ -110,16 +111,28 @@ void FullPath(const char* path, char* out, DWORD size)
         lstrcpynA(out, path, (int)size);
 }
 
-int FindOutput(const char* output)
+// A hash of the name that ignores case, so that a lookup compares few names.
+DWORD NameKey(const char* name)
+{
+    char upper[OutputNameBytes];
+    lstrcpynA(upper, name, sizeof(upper));
+    CharUpperBuffA(upper, lstrlenA(upper));
+    DWORD key = 2166136261u;
+    for (const unsigned char* p = (const unsigned char*)upper; *p; p++)
+        key = (key ^ *p) * 16777619u;
+    return key;
+}
+
+int FindOutput(const char* output, DWORD key)
 {
     for (int i = 0; i < g_outputCount; i++)
-        if (lstrcmpiA(g_outputs[i].output, output) == 0)
+        if (g_outputs[i].key == key && lstrcmpiA(g_outputs[i].output, output) == 0)
             return i;
     return -1;
 }
 
 // A record for output and source, with room for it in the table; NULL without memory.
-OutputRecord* NewOutputRecord(OutputRecord* rec, const char* output, const char* source)
+OutputRecord* NewOutputRecord(OutputRecord* rec, const char* output, DWORD key, const char* source)
 {
     if (g_outputCount == g_outputCapacity) {
         int grown = g_outputCapacity ? g_outputCapacity * 2 : 64;
@@ -138,6 +151,7 @@ OutputRecord* NewOutputRecord(OutputRecord* rec, const char* output, const char*
     memcpy(rec->output, output, outLen);
     memcpy(rec->output + outLen, source, srcLen);
     rec->source = rec->output + outLen;
+    rec->key = key;
     return rec;
 }
 
@@ -235,12 +249,13 @@ void* __cdecl EncOpen(const TrackInfo* info, const StreamFormat* fmt, const char
     if (ok) {
         FullPath(path, output, sizeof(output));
         FullPath(info->path, source, sizeof(source));
-        existing = FindOutput(output);
+        DWORD key = NameKey(output);
+        existing = FindOutput(output, key);
         if (existing >= 0 && lstrcmpiA(g_outputs[existing].source, source) != 0 &&
             GetFileAttributesA(output) != INVALID_FILE_ATTRIBUTES) {
             EncLog(IDS_OUTPUT_TAKEN, LogError, "Open", 483);
             ok = false;
-        } else if (!NewOutputRecord(&rec, output, source)) {
+        } else if (!NewOutputRecord(&rec, output, key, source)) {
             EncLog(IDS_ALLOC_ERROR, LogError, "Open", 486);
             ok = false;
         } else if (!WavCreate(&inst->file, path, inst->format)) {
