@@ -5,6 +5,7 @@
 #include <string.h>
 #include "engine.h"
 #include "pyl_comlib.h"
+#include "source_holds.h"
 #include "vq_log.h"
 
 namespace {
@@ -68,6 +69,7 @@ private:
     double processed = 0.0;
     int batchStart = 0;
     EngineRunSummary summary;
+    EngineSourceHolds holds;
 };
 
 void Runner::Finished(const char* path, bool converted)
@@ -275,6 +277,7 @@ bool Runner::ConvertFile(const char* path, int remaining)
 
     // Only a track that was really converted may lose its source.
     bool converted = success && written > 0 && closed > 0 && !Stopped(ctx);
+    holds.Release(path);
     Finished(path, converted);
     if (converted && ctx->actions && ctx->actions->DeleteOriginals()) {
         if (DeleteFileA(path))
@@ -317,6 +320,9 @@ int Runner::Run()
     if (Stopped(ctx))
         return 0;
 
+    // No output of the batch may replace a source before its turn is over (a
+    // file that fails early stays held until the run ends).
+    holds.HoldAll(ctx->files);
     char path[EnginePathChars];
     while (ctx->files->TakeFirst(path, sizeof(path))) {
         int remaining = ctx->files->Count();

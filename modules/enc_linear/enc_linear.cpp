@@ -29,6 +29,17 @@ SettingRecord g_template[SettingCount];
 int g_fileCounter;
 WavEncoderInstance* g_slots[SlotCount];
 
+// The files this module has written since InitModule, each with the source it
+// came from (full paths, in one allocation: output, then source), so that no
+// track of another source replaces one of them.
+struct OutputRecord {
+    char* output;
+    const char* source;
+    DWORD key;  // NameKey of output
+};
+OutputRecord* g_outputs;
+int g_outputCount, g_outputCapacity;
+
 HINSTANCE ModuleHandle() { return g_encoderModule.h.hInstance; }
 
 void LoadText(int id, char* out, int size)
@@ -83,6 +94,77 @@ bool SamePath(const char* a, const char* b)
     return same;
 }
 
+void ForgetOutputs()
+{
+    for (int i = 0; i < g_outputCount; i++)
+        HeapFree(GetProcessHeap(), 0, g_outputs[i].output);
+    if (g_outputs)
+        HeapFree(GetProcessHeap(), 0, g_outputs);
+    g_outputs = NULL;
+    g_outputCount = g_outputCapacity = 0;
+}
+
+void FullPath(const char* path, char* out, DWORD size)
+{
+    DWORD n = GetFullPathNameA(path, size, out, NULL);
+    if (!n || n >= size)
+        lstrcpynA(out, path, (int)size);
+}
+
+// A hash of the name that ignores case, so that a lookup compares few names.
+DWORD NameKey(const char* name)
+{
+    char upper[OutputNameBytes];
+    lstrcpynA(upper, name, sizeof(upper));
+    CharUpperBuffA(upper, lstrlenA(upper));
+    DWORD key = 2166136261u;
+    for (const unsigned char* p = (const unsigned char*)upper; *p; p++)
+        key = (key ^ *p) * 16777619u;
+    return key;
+}
+
+int FindOutput(const char* output, DWORD key)
+{
+    for (int i = 0; i < g_outputCount; i++)
+        if (g_outputs[i].key == key && lstrcmpiA(g_outputs[i].output, output) == 0)
+            return i;
+    return -1;
+}
+
+// A record for output and source, with room for it in the table; NULL without memory.
+OutputRecord* NewOutputRecord(OutputRecord* rec, const char* output, DWORD key, const char* source)
+{
+    if (g_outputCount == g_outputCapacity) {
+        int grown = g_outputCapacity ? g_outputCapacity * 2 : 64;
+        SIZE_T bytes = (SIZE_T)grown * sizeof(OutputRecord);
+        void* table = g_outputs ? HeapReAlloc(GetProcessHeap(), 0, g_outputs, bytes)
+                                : HeapAlloc(GetProcessHeap(), 0, bytes);
+        if (!table)
+            return NULL;
+        g_outputs = (OutputRecord*)table;
+        g_outputCapacity = grown;
+    }
+    size_t outLen = strlen(output) + 1, srcLen = strlen(source) + 1;
+    rec->output = (char*)HeapAlloc(GetProcessHeap(), 0, outLen + srcLen);
+    if (!rec->output)
+        return NULL;
+    memcpy(rec->output, output, outLen);
+    memcpy(rec->output + outLen, source, srcLen);
+    rec->source = rec->output + outLen;
+    rec->key = key;
+    return rec;
+}
+
+// Remembers that output now holds the audio of rec's source.
+void KeepOutputRecord(const OutputRecord& rec, int existing)
+{
+    if (existing >= 0) {
+        HeapFree(GetProcessHeap(), 0, g_outputs[existing].output);
+        g_outputs[existing] = rec;
+    } else
+        g_outputs[g_outputCount++] = rec;
+}
+
 int __cdecl InitModule(const char* logFile, int* logLevel)
 {
     g_logFile = logFile;
@@ -92,6 +174,7 @@ int __cdecl InitModule(const char* logFile, int* logLevel)
     BuildTemplate();
     g_fileCounter = 0;
     memset(g_slots, 0, sizeof(g_slots));
+    ForgetOutputs();
     EncLog(IDS_INIT_COMPLETE, LogDebug, "InitModule", 187);
     return 1;
 }
@@ -104,6 +187,7 @@ int __cdecl QuitModule(void)
     for (int i = SlotCount - 1; i >= 0; i--)
         if (g_slots[i])
             EncClose(g_slots[i]);
+    ForgetOutputs();
     if (g_encoderModule.h.hIcon) {
         DestroyIcon(g_encoderModule.h.hIcon);
         g_encoderModule.h.hIcon = NULL;
@@ -156,7 +240,30 @@ void* __cdecl EncOpen(const TrackInfo* info, const StreamFormat* fmt, const char
     folder[sizeof(inst->settings[0].currentValue) - 1] = 0;
     char path[OutputNameBytes];
     bool ok = BuildOutputName(path, pattern, folder, counter, info, 1) != 0 && path[0] &&
-              !SamePath(path, info->path) && WavCreate(&inst->file, path, inst->format);
+              !SamePath(path, info->path);
+    // A file written earlier for another source is kept (its source may be
+    // gone); the same source again replaces its own output.
+    char output[OutputNameBytes], source[MAX_PATH * 2];
+    int existing = -1;
+    OutputRecord rec;
+    if (ok) {
+        FullPath(path, output, sizeof(output));
+        FullPath(info->path, source, sizeof(source));
+        DWORD key = NameKey(output);
+        existing = FindOutput(output, key);
+        if (existing >= 0 && lstrcmpiA(g_outputs[existing].source, source) != 0 &&
+            GetFileAttributesA(output) != INVALID_FILE_ATTRIBUTES) {
+            EncLog(IDS_OUTPUT_TAKEN, LogError, "Open", 483);
+            ok = false;
+        } else if (!NewOutputRecord(&rec, output, key, source)) {
+            EncLog(IDS_ALLOC_ERROR, LogError, "Open", 486);
+            ok = false;
+        } else if (!WavCreate(&inst->file, path, inst->format)) {
+            HeapFree(GetProcessHeap(), 0, rec.output);
+            ok = false;
+        } else
+            KeepOutputRecord(rec, existing);
+    }
     if (!ok) {
         g_slots[slot] = NULL;
         HeapFree(GetProcessHeap(), 0, inst);

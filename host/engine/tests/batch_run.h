@@ -16,6 +16,8 @@ namespace vqtest {
 class BatchActions : public EngineActions {
 public:
     std::vector<std::string> converted, failed;
+    bool deleteOriginals = false;
+    bool DeleteOriginals() override { return deleteOriginals; }
     void FileFinished(const char* path, bool ok) override { (ok ? converted : failed).push_back(path); }
 };
 
@@ -36,9 +38,10 @@ inline bool SetHostText(IVqProModule* m, int index, const std::string& value)
 // Loads the folder's modules, points the encoder at `outDir` with the name
 // pattern "%f.wav" and converts `paths`; everything is logged to `log`.
 inline BatchRun ConvertFiles(const std::string& modsDir, const std::vector<std::string>& paths,
-                             const std::string& outDir, const std::string& log)
+                             const std::string& outDir, const std::string& log, bool deleteOriginals = false)
 {
     BatchRun run;
+    run.actions.deleteOriginals = deleteOriginals;
     int level = 15;
     static IVqProModule *inputs[32], *encoders[32], *captures[32], *dsps[32];
     run.inputsLoaded = LoadModules(modsDir.c_str(), KindInput, inputs, log.c_str(), &level);

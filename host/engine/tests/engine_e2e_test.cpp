@@ -72,4 +72,39 @@ TEST(EndToEnd, Mp3AndWavBatchConvertsWithTheRealModules)
     vqtest::RemoveTree(tmp);
 }
 
+TEST(EndToEnd, OutputsReplaceNoSourceOfTheBatchNorAnotherSourcesOutput)
+{
+    std::string mods = vqtest::ModulesDir();
+    if (!vqtest::FileExists(mods + "\\in_strata.dll") || !vqtest::FileExists(mods + "\\in_linear.dll"))
+        GTEST_SKIP() << "in_strata.dll and in_linear.dll are not built yet";
+    std::string data = vqtest::TestDataDir() + "\\engine_e2e\\src\\", tmp = vqtest::MakeTempDir("e2e");
+    std::string modCopy = tmp + "\\modules", src = tmp + "\\src", out = tmp + "\\out", log = tmp + "\\e2e.log";
+    for (const std::string& d : {modCopy, src, out}) CreateDirectoryA(d.c_str(), nullptr);
+    for (const char* m : {"enc_linear", "in_strata", "in_linear"}) vqtest::CopyInto(mods + "\\" + m + ".dll", modCopy);
+    std::string mp3 = src + "\\song.mp3", wav = src + "\\song.wav";
+    ASSERT_TRUE(CopyFileA((data + "song_mp3.mp3").c_str(), mp3.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((data + "voice_wav.wav").c_str(), wav.c_str(), FALSE));
+    std::vector<unsigned char> original, now;
+    ASSERT_TRUE(vqtest::ReadFile(wav, original));
+
+    // Into the sources' own folder: song.mp3 would become song.wav, a source not yet converted.
+    vqtest::BatchRun run = vqtest::ConvertFiles(modCopy, {mp3, wav}, src, log);
+    EXPECT_EQ((std::vector<std::string>{mp3, wav}), run.actions.failed);
+    ASSERT_TRUE(vqtest::ReadFile(wav, now));
+    EXPECT_TRUE(now == original);
+
+    // Into one folder, originals deleted: song.wav would replace the output of song.mp3.
+    run = vqtest::ConvertFiles(modCopy, {mp3, wav}, out, log, true);
+    EXPECT_EQ(std::vector<std::string>{mp3}, run.actions.converted);
+    EXPECT_EQ(std::vector<std::string>{wav}, run.actions.failed);
+    EXPECT_FALSE(vqtest::FileExists(mp3));
+    ASSERT_TRUE(vqtest::ReadFile(wav, now));
+    EXPECT_TRUE(now == original);
+    ASSERT_TRUE(vqtest::ReadFile(out + "\\song.wav", now));
+    ASSERT_GE(now.size(), 68u);
+    EXPECT_EQ(2, Le16(&now[22]));  // the MP3's stereo, not the WAV's mono
+    EXPECT_NE(std::string::npos, vqtest::ReadText(log).find("already used by the output of another file"));
+    vqtest::RemoveTree(tmp);
+}
+
 }  // namespace

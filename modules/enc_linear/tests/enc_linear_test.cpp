@@ -374,6 +374,24 @@ TEST_F(EncoderModule, RefusesToOverwriteItsSourceOrToCreateFolders)
     // A name too long for the buffer fails instead of being cut.
     UseOutput((std::string(1000, 'n') + "%f.wav").c_str());
     EXPECT_TRUE(m->encoder.Open(&t, &s, VQ_HOST_SECTION) == nullptr);
+    // A file the module did not write is replaced, and so is its own output
+    // of the same source; the output of another source is kept.
+    UseOutput("%t.wav");
+    ASSERT_TRUE(vqtest::WriteFile(out + "\\same.wav", "user's", 6));
+    TrackInfo a = Track("C:\\in\\a.mp3"), b = Track("C:\\in\\b.wav");
+    strcpy(a.title, "same");
+    strcpy(b.title, "same");
+    for (int bytes : {4, 6}) {
+        void* h = m->encoder.Open(&a, &s, VQ_HOST_SECTION);
+        ASSERT_TRUE(h != nullptr) << bytes;
+        EXPECT_EQ(bytes, m->encoder.Write("abcdef", bytes, h));
+        EXPECT_EQ(1, m->encoder.Close(h));
+        EXPECT_EQ(68u + bytes, Written("same.wav").size());
+    }
+    EXPECT_TRUE(m->encoder.Open(&b, &s, VQ_HOST_SECTION) == nullptr);
+    EXPECT_EQ(74u, Written("same.wav").size());
+    EXPECT_NE(std::string::npos, vqtest::ReadText(logFile).find(
+        "[PylSoftWAVEncoder::Open(483)] The output file name is already used by the output of another file"));
 }
 
 TEST_F(EncoderModule, SettingsComeFromSectionThenDefaultThenBuiltIn)
