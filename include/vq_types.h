@@ -5,12 +5,12 @@
 #include <stdint.h>
 
 struct StreamFormat {
-    int32_t formatTag;       // 1 for integer PCM
+    int32_t formatTag;       // 1 integer PCM, 3 float; other values leave it open (see bitsPerSample)
     int32_t channels;        // interleaved
     int32_t sampleRate;      // per channel
     int32_t avgBytesPerSec;
     int32_t blockAlign;      // bytes per frame
-    int32_t bitsPerSample;   // 8 unsigned, 16/24 signed LE, 32 float
+    int32_t bitsPerSample;   // 8 unsigned, 16/24 signed LE, 32 float unless formatTag is 1
 };
 
 struct TrackFileTime {

@@ -208,11 +208,12 @@ int ProccessFiles(EngineContext* ctx);
 DWORD WINAPI ProccessFilesThread(LPVOID context);
 
 // Level meters: largest absolute sample and root mean square of a block, 0..1.
+// 32-bit samples are float unless the format tag is 1 (integer PCM).
 double ComputePeak(const char* data, unsigned bytes, const StreamFormat* fmt);
 // ComputeRms reads 8 and 16-bit blocks only (0 for any other width).
 double ComputeRms(const char* data, unsigned bytes, const StreamFormat* fmt);
-// Root mean square of 8, 16, 24-bit or 32-bit float blocks; a float that is
-// not finite counts as 0.
+// Root mean square of 8, 16, 24 or 32-bit integer or 32-bit float blocks; a
+// float that is not finite counts as 0.
 double ComputeRmsAnyWidth(const char* data, unsigned bytes, const StreamFormat* fmt);
 
 // ---- Block path shared by the engines ----

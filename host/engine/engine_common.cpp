@@ -244,25 +244,39 @@ void EngineShowLevel(EngineContext* ctx, const char* levelFormat, double peak, d
     ctx->sink->SetText(EngineProgressSink::TextLevel, text);
 }
 
-// Samples in a block that ReadSample can decode: whole frames, bounded by the
-// bytes present; 0 for a bad format or a width other than 8, 16, 24 or 32 bits.
-static unsigned SampleCount(const char* data, unsigned bytes, const StreamFormat* fmt)
+// How the meters read a format's samples: the container width in bits of an
+// integer sample (8 unsigned; 16, 24 or 32 signed little-endian; 12 and 20-bit
+// samples sit in the top of 16 and 24-bit containers), SampleFloat for 32-bit
+// float, 0 for anything else. 32 bits are float unless the tag says integer.
+enum { SampleFloat = -32 };
+static int SampleKind(const StreamFormat* fmt)
 {
-    if (!data || !fmt || fmt->blockAlign <= 0 || fmt->channels <= 0)
-        return 0;
     int bits = fmt->bitsPerSample;
-    if (bits != 8 && bits != 16 && bits != 24 && bits != 32)
+    if (bits < 1 || bits > 32)
+        return 0;
+    if (fmt->formatTag == 3)
+        return bits == 32 ? SampleFloat : 0;
+    if (fmt->formatTag != 1 && bits == 32)
+        return SampleFloat;
+    return (bits + 7) / 8 * 8;
+}
+
+// Samples in a block that ReadSample can decode: whole frames, bounded by the
+// bytes present; 0 for a bad format or a kind the meters do not read.
+static unsigned SampleCount(const char* data, unsigned bytes, const StreamFormat* fmt, int kind)
+{
+    if (!data || !fmt || fmt->blockAlign <= 0 || fmt->channels <= 0 || kind == 0)
         return 0;
     unsigned samples = bytes / (unsigned)fmt->blockAlign * (unsigned)fmt->channels;
-    unsigned width = (unsigned)bits / 8;
+    unsigned width = (unsigned)(kind < 0 ? -kind : kind) / 8;
     return samples > bytes / width ? bytes / width : samples;
 }
 
-// Sample i of a block scaled to -1..1: unsigned 8-bit, signed 16-bit, signed
-// 24-bit little-endian or 32-bit float (returned as stored, NaN included).
-static double ReadSample(const unsigned char* p, int bitsPerSample, unsigned i)
+// Sample i of a block scaled to -1..1: unsigned 8-bit, signed 16, 24 or 32-bit
+// little-endian, or 32-bit float (returned as stored, NaN included).
+static double ReadSample(const unsigned char* p, int kind, unsigned i)
 {
-    switch (bitsPerSample) {
+    switch (kind) {
     case 8:
         return ((int)p[i] - 128) / 128.0;
     case 16: {
@@ -272,6 +286,11 @@ static double ReadSample(const unsigned char* p, int bitsPerSample, unsigned i)
     }
     case 24: {
         int32_t v = (int32_t)((uint32_t)p[3 * i] << 8 | (uint32_t)p[3 * i + 1] << 16 | (uint32_t)p[3 * i + 2] << 24);
+        return (double)v / 2147483648.0;
+    }
+    case 32: {
+        int32_t v;
+        memcpy(&v, p + 4 * i, 4);
         return (double)v / 2147483648.0;
     }
     default: {
@@ -286,10 +305,10 @@ static double ReadSample(const unsigned char* p, int bitsPerSample, unsigned i)
 // value as the largest scaled magnitude, with no floating point per sample
 // (the meter runs on every block). The lowest and highest values are kept
 // apart, which the compiler turns into packed minimum and maximum.
-static double IntegerPeak(const unsigned char* p, int bitsPerSample, unsigned samples)
+static double IntegerPeak(const unsigned char* p, int kind, unsigned samples)
 {
     int32_t lo = 0, hi = 0;
-    switch (bitsPerSample) {
+    switch (kind) {
     case 8:
         for (unsigned i = 0; i < samples; i++) {
             int32_t v = (int32_t)p[i] - 128;
@@ -305,6 +324,15 @@ static double IntegerPeak(const unsigned char* p, int bitsPerSample, unsigned sa
             hi = v > hi ? v : hi;
         }
         return (-lo > hi ? -lo : hi) / 32768.0;
+    case 32:
+        for (unsigned i = 0; i < samples; i++) {
+            int32_t v;
+            memcpy(&v, p + 4 * i, 4);
+            lo = v < lo ? v : lo;
+            hi = v > hi ? v : hi;
+        }
+        // -lo may be 2^31: negate in double.
+        return fmax(-(double)lo, (double)hi) / 2147483648.0;
     default: {  // 24-bit, as the top three bytes of a 32-bit value
         for (unsigned i = 0; i < samples; i++) {
             int32_t v = (int32_t)((uint32_t)p[3 * i] | (uint32_t)p[3 * i + 1] << 8 | (uint32_t)(int8_t)p[3 * i + 2] << 16);
@@ -319,13 +347,14 @@ static double IntegerPeak(const unsigned char* p, int bitsPerSample, unsigned sa
 
 double ComputePeak(const char* data, unsigned bytes, const StreamFormat* fmt)
 {
-    unsigned samples = SampleCount(data, bytes, fmt);
+    int kind = fmt ? SampleKind(fmt) : 0;
+    unsigned samples = SampleCount(data, bytes, fmt, kind);
     const unsigned char* p = (const unsigned char*)data;
-    if (samples && fmt->bitsPerSample != 32)
-        return IntegerPeak(p, fmt->bitsPerSample, samples);
+    if (samples && kind != SampleFloat)
+        return IntegerPeak(p, kind, samples);
     double peak = 0.0;
     for (unsigned i = 0; i < samples; i++) {
-        double v = ReadSample(p, fmt->bitsPerSample, i);
+        double v = ReadSample(p, kind, i);
         if (!isnan(v))
             peak = fmax(peak, fabs(v));
     }
@@ -341,11 +370,12 @@ double ComputeRms(const char* data, unsigned bytes, const StreamFormat* fmt)
 
 double ComputeRmsAnyWidth(const char* data, unsigned bytes, const StreamFormat* fmt)
 {
-    unsigned samples = SampleCount(data, bytes, fmt);
+    int kind = fmt ? SampleKind(fmt) : 0;
+    unsigned samples = SampleCount(data, bytes, fmt, kind);
     const unsigned char* p = (const unsigned char*)data;
     double sum = 0.0;
     for (unsigned i = 0; i < samples; i++) {
-        double s = ReadSample(p, fmt->bitsPerSample, i);
+        double s = ReadSample(p, kind, i);
         if (!isfinite(s))
             s = 0.0;
         sum += s * s;

@@ -53,8 +53,8 @@ public:
 private:
     double Prescan();
     void ShowPrescanRow(const char* path, double sum, double duration);
-    // Converts one file; false when the thread must end at once (no memory).
-    bool ConvertFile(const char* path, int remaining);
+    // Converts one file; a file that fails is told as failed and the batch goes on.
+    void ConvertFile(const char* path, int remaining);
     // Tells the host how a file of the batch ended and counts it for the run's summary.
     void Finished(const char* path, bool converted);
     void ShowBlock(const char* path, const BlockView& view, double duration, int fileStart, int remaining);
@@ -152,20 +152,20 @@ void Runner::ShowBlock(const char* path, const BlockView& view, double duration,
     ctx->sink->SetTitle(title);
 }
 
-bool Runner::ConvertFile(const char* path, int remaining)
+void Runner::ConvertFile(const char* path, int remaining)
 {
     EngineLog(ctx, TxtEncoding, LogInfo, kFn, 594, path);
     IVqProModule* input = FindInput(ctx, path);
     if (!input) {
         Finished(path, false);
-        return true;
+        return;
     }
     EngineLog(ctx, TxtOpeningSource, LogDebug, kFn, 608);
     void* stream = input->input.Open(path, nullptr);
     if (!stream) {
         EngineLog(ctx, TxtSourceOpenError, LogError, kFn, 830);
         Finished(path, false);
-        return true;
+        return;
     }
     EngineStream s;
     memset(&s, 0, sizeof(s));
@@ -175,12 +175,14 @@ bool Runner::ConvertFile(const char* path, int remaining)
         EngineLog(ctx, TxtClosingSource, LogDebug, kFn, 806);
         input->input.Close(stream);
         Finished(path, false);
-        return true;
+        return;
     }
     if (!EngineAllocBuffers(ctx, &s, kFn, 634, 642)) {
+        // This file's buffers cannot be had: it fails alone, the batch goes on.
         EngineLog(ctx, TxtClosingSource, LogDebug, kFn, 806);
         input->input.Close(stream);
-        return false;
+        Finished(path, false);
+        return;
     }
     if (!EngineOpenDsps(ctx, &s, LogDebug, kFn, 655))
         success = false;
@@ -289,7 +291,6 @@ bool Runner::ConvertFile(const char* path, int remaining)
         }
     }
     processed += duration;
-    return true;
 }
 
 int Runner::Run()
@@ -326,12 +327,7 @@ int Runner::Run()
     char path[EnginePathChars];
     while (ctx->files->TakeFirst(path, sizeof(path))) {
         int remaining = ctx->files->Count();
-        if (!ConvertFile(path, remaining)) {
-            // No memory for the buffers: the run ends without "When done".
-            ctx->sink->RestoreTitle();
-            ctx->sink->EnableNavigation();
-            return 0;
-        }
+        ConvertFile(path, remaining);
         EngineLog(ctx, TxtFileComplete, LogDebug, kFn, 837);
         if (Stopped(ctx))
             return 0;

@@ -28,7 +28,8 @@ void WavBuildFormat(const StreamFormat* fmt, unsigned char out[WavFormatBytes])
     uint32_t channels = (uint16_t)fmt->channels;
     uint32_t bits = (uint16_t)fmt->bitsPerSample;
     uint32_t rate = (uint32_t)fmt->sampleRate;
-    uint32_t blockAlign = (uint16_t)(channels * bits / 8);
+    // Each sample fills whole bytes: 12 bits take two, 20 bits three.
+    uint32_t blockAlign = (uint16_t)(channels * ((bits + 7) / 8));
     memset(out, 0, WavFormatBytes);
     WavPut16(out + 0, 0xFFFE);
     WavPut16(out + 2, channels);
@@ -39,7 +40,10 @@ void WavBuildFormat(const StreamFormat* fmt, unsigned char out[WavFormatBytes])
     WavPut16(out + 16, 22);
     WavPut16(out + 18, bits);
     WavPut32(out + 20, 3);
-    memcpy(out + 24, bits > 24 ? kFloatSubFormat : kPcmSubFormat, 16);
+    // Integer samples stay integer and float stays float; only a source that
+    // does not say which it holds is taken as float when wider than 24 bits.
+    bool isFloat = fmt->formatTag == 3 || (fmt->formatTag != 1 && bits > 24);
+    memcpy(out + 24, isFloat ? kFloatSubFormat : kPcmSubFormat, 16);
 }
 
 uint32_t WavAvgBytesPerSec(const unsigned char format[WavFormatBytes])

@@ -12,7 +12,9 @@ enum { WavHeaderBytes = 68, WavFormatBytes = 40 };
 void WavPut16(unsigned char* p, uint32_t v);
 void WavPut32(unsigned char* p, uint32_t v);
 
-// Fills the 40-byte extensible format record from a stream format.
+// Fills the 40-byte extensible format record from a stream format: the
+// sub-format follows its format tag (1 integer, 3 float), or its width when
+// the tag is neither.
 void WavBuildFormat(const StreamFormat* fmt, unsigned char out[WavFormatBytes]);
 // Average bytes per second of a format record (block align x rate).
 uint32_t WavAvgBytesPerSec(const unsigned char format[WavFormatBytes]);

@@ -107,6 +107,8 @@ bool ParseFormat(HANDLE file, int64_t at, uint32_t size, StreamFormat* f, const 
             *why = "unsupported extensible sub-format";
             return false;
         }
+        // The caller learns what the samples are (integer or float), not the wrapper.
+        f->formatTag = U16(b + 24);
     } else if (tag != kFormatPcm && tag != kFormatFloat) {
         *why = "not PCM or float data";
         return false;
@@ -115,12 +117,23 @@ bool ParseFormat(HANDLE file, int64_t at, uint32_t size, StreamFormat* f, const 
         *why = "zero channels, sample rate, block align or bits";
         return false;
     }
+    // A frame is one container of whole bytes per channel; a header that says
+    // otherwise cannot tell where the samples are.
+    if (f->blockAlign != f->channels * ((f->bitsPerSample + 7) / 8)) {
+        *why = "block align does not match the channels and sample width";
+        return false;
+    }
+    if (f->formatTag == kFormatFloat && f->bitsPerSample != 32 && f->bitsPerSample != 64) {
+        *why = "float samples of an unknown width";
+        return false;
+    }
     int64_t avg = (int64_t)f->sampleRate * f->blockAlign;
     if (avg > 0x7FFFFFFF) {
         *why = "byte rate out of range";
         return false;
     }
-    if (f->avgBytesPerSec <= 0) f->avgBytesPerSec = (int32_t)avg;
+    // The byte rate follows from the frame size; a damaged field is not trusted.
+    f->avgBytesPerSec = (int32_t)avg;
     return true;
 }
 

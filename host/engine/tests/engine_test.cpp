@@ -363,15 +363,19 @@ TEST_F(FileEngine, EarlyExitsCloseWhatTheyOpenedAndGiveBackNavigation)
     EXPECT_TRUE(g_input.opened.empty());
     EXPECT_EQ(0, actions.whenDone);
 
+    // No memory for a file's buffers: each file fails alone, keeps its source,
+    // and "When done" still runs.
     ctx.encoderIndex = 0;
+    actions.deleteOriginals = true;
     g_engineAlloc = [](size_t) -> void* { return nullptr; };
     EXPECT_EQ(0, ProccessFiles(&ctx));
-    EXPECT_EQ(2, sink.navigationEnabled);
-    EXPECT_EQ(1u, g_input.opened.size());
+    EXPECT_EQ(2u, g_input.opened.size());
     EXPECT_EQ(0, g_input.openStreams);
-    EXPECT_EQ(0, actions.whenDone);
-    EXPECT_EQ(1, rows.Count());
+    EXPECT_EQ(1, actions.whenDone);
+    EXPECT_EQ(2, actions.summary.failed);
+    EXPECT_TRUE(vqtest::FileExists(dir + "\\a.fake"));
     EXPECT_NE(std::string::npos, Log().find("[PylPUM::ProccessFiles(634)] Error allocating memory."));
+    AddFile("a.fake", 1000);
 
     // The input block is granted, the output buffer is not: its own line.
     static int allocations;
@@ -442,6 +446,12 @@ TEST(Meters, PeakAndRmsAtTheExtremes)
     StreamFormat f32 = {3, 1, 8000, 32000, 4, 32};
     float fl[2] = {0.25f, -0.75f};
     EXPECT_DOUBLE_EQ(0.75, ComputePeak((const char*)fl, 8, &f32));
+    // 32-bit integer samples are integers, 12-bit ones sit in 16-bit containers.
+    StreamFormat i32 = {1, 1, 8000, 32000, 4, 32}, i12 = {1, 1, 8000, 16000, 2, 12};
+    const int32_t s32[2] = {0x40000000, INT32_MIN};
+    EXPECT_DOUBLE_EQ(0.5, ComputePeak((const char*)s32, 4, &i32));
+    EXPECT_DOUBLE_EQ(1.0, ComputePeak((const char*)s32, 8, &i32));
+    EXPECT_DOUBLE_EQ(0.5, ComputePeak((const char*)half, 4, &i12));
     // An odd byte count covers whole frames only.
     EXPECT_DOUBLE_EQ(0.0, ComputePeak((const char*)s16 + 4, 3, &f16));
 }

@@ -22,7 +22,10 @@ bool TiersDesign(TiersKernel& k, const double crossoverHz[4], unsigned rate, int
     const double nyquist = rate * 0.5;
     double edge[6];
     edge[0] = 0.0;
-    for (int i = 0; i < 4; ++i) edge[i + 1] = crossoverHz[i] / nyquist;
+    // A crossover at or above the Nyquist frequency is taken just below it, so
+    // the bands above it stay bands rather than folded, negated responses.
+    for (int i = 0; i < 4; ++i)
+        edge[i + 1] = crossoverHz[i] >= nyquist ? 0.98 : crossoverHz[i] / nyquist;
     edge[5] = 1.0;
     double taps[TiersBands][BandMaxTaps];
     for (int b = firstBand; b <= lastBand; ++b)

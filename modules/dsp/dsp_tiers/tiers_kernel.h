@@ -30,8 +30,8 @@ struct TiersKernel {
 };
 
 // Designs the taps of bands first..last (0-based) with the current order from
-// the four crossover frequencies (Hz) at the sample rate; nothing changes when
-// a design fails.
+// the four crossover frequencies (Hz) at the sample rate (one at or above the
+// Nyquist frequency counts as 0.98 of it); nothing changes when a design fails.
 bool TiersDesign(TiersKernel& k, const double crossoverHz[4], unsigned rate, int firstBand, int lastBand);
 // A new order: every band designed again and the delay line cleared (its
 // position kept). False, with the old order and taps kept, when a design fails.

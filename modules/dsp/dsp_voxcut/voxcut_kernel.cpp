@@ -2,6 +2,9 @@
 
 void BiquadSetup(Biquad* f, double frequency, double q, double rate)
 {
+    // At or above half the sample rate the notch's poles leave the unit
+    // circle and the output runs away: keep it just below.
+    if (frequency >= rate * 0.5) frequency = rate * 0.49;
     double w0 = 6.283185307179586 * frequency / rate;
     double alpha = sin(w0) / (2.0 * q);
     double a0 = 1.0 + alpha;

@@ -9,7 +9,8 @@ struct Biquad {
     double x1[2], x2[2], y1[2], y2[2];
 };
 
-// Notch coefficients at `frequency` Hz with quality q; the state is kept.
+// Notch coefficients at `frequency` Hz with quality q; the state is kept. A
+// frequency at or above half the rate is taken as 0.49 x rate.
 void BiquadSetup(Biquad* f, double frequency, double q, double rate);
 // A new filter (DspAlloc) with zero state, or NULL.
 Biquad* BiquadCreate(double frequency, double q, double rate);

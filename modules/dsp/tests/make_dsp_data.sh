@@ -2,6 +2,7 @@
 # Test data of the DSP plug-ins, with sox's own filters as references:
 #   centre.raw            3 s of pink noise, the same on both channels
 #   centre_bandreject.raw that through "bandreject 800 0.1q" (the karaoke's notch)
+#   centre8k_bandreject.raw those samples at 8000 Hz through "bandreject 3920 0.1q" (0.49 x 8000)
 #   stereo.raw            3 s of independent pink noise on each channel
 #   stereo_remix.raw      that widened by the enhancer's width-1 matrix
 set -euo pipefail
@@ -12,6 +13,7 @@ R="-r 44100 -e signed-integer -b 16"
 sox -D -n $R -c 1 -t raw mono_a.raw synth 3 pinknoise vol 0.4
 sox -D $R -c 1 -t raw mono_a.raw $R -c 2 -t raw centre.raw remix 1 1
 sox -D $R -c 2 -t raw centre.raw -t raw centre_bandreject.raw bandreject 800 0.1q
+sox -D -r 8000 -e signed-integer -b 16 -c 2 -t raw centre.raw -t raw centre8k_bandreject.raw bandreject 3920 0.1q
 sox -D -n $R -c 1 -t raw mono_b.raw synth 3 pinknoise vol 0.3
 sox -D $R -c 1 -t raw mono_b.raw $R -c 1 -t raw mono_c.raw reverse
 sox -D -M $R -c 1 -t raw mono_b.raw $R -c 1 -t raw mono_c.raw -t raw stereo.raw

@@ -81,6 +81,15 @@ TEST(WavFormat, ExtensibleRecordFieldByField)
     WavBuildFormat(&s, f);
     EXPECT_EQ(8, Le16(f + 12));
     EXPECT_EQ(0, memcmp(f + 24, kFloatGuid, 16));
+    s.formatTag = 1;  // a source that says integer stays integer
+    WavBuildFormat(&s, f);
+    EXPECT_EQ(0, memcmp(f + 24, kPcmGuid, 16));
+    for (int bits : {12, 20}) {  // whole-byte containers
+        s = Format(2, 8000, bits);
+        WavBuildFormat(&s, f);
+        EXPECT_EQ(bits == 12 ? 4 : 6, Le16(f + 12)) << bits;
+        EXPECT_EQ(bits == 12 ? 32000u : 48000u, Le32(f + 8)) << bits;
+    }
 }
 
 TEST(FileNaming, CodesAndFolders)

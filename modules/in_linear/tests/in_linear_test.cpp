@@ -82,7 +82,8 @@ TEST_P(WavFileTest, DeliversExactlyTheDataChunk)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, WavFileTest,
-                         ::testing::Values("u8", "s16", "s24", "f32", "r11k", "ext6", "list", "trailer", "clamp"));
+                         ::testing::Values("u8", "s16", "s24", "f32", "s32", "r11k", "ext6", "list", "trailer",
+                                           "clamp", "badrate"));
 
 TEST_F(WavTest, SeekingStaysInsideTheData)
 {
@@ -161,7 +162,8 @@ TEST_F(WavTest, BadFilesFailCleanly)
 {
     const char* bad[] = {"empty.wav", "header_only.wav", "short_fmt.wav", "no_data.wav", "no_fmt.wav",
                          "huge_chunk.wav", "zero_channels.wav", "zero_rate.wav", "zero_align.wav", "adpcm.wav",
-                         "ext_unknown.wav", "empty_data.wav", "not_riff.wav", "jpeg.wav", "mp3.wav", "missing.wav"};
+                         "ext_unknown.wav", "empty_data.wav", "not_riff.wav", "jpeg.wav", "mp3.wav", "missing.wav",
+                         "bad_align.wav", "float16.wav"};
     std::string dir = vqtest::MakeTempDir("inlinear_bad");
     for (const char* name : bad) {
         std::string path = dir + "\\" + name;

@@ -12,6 +12,7 @@ sox -n -r 22050 -c 1 -b 8 -e unsigned-integer u8.wav synth 1.5 sine 440 vol 0.5
 sox -n -r 44100 -c 2 -b 16 s16.wav synth 10.9 sine 440 sine 660 vol 0.5
 sox -n -r 48000 -c 2 -b 24 s24.wav synth 1.2 sine 1000 vol 0.5
 sox -n -r 44100 -c 2 -b 32 -e floating-point f32.wav synth 1.1 sine 300 vol 0.5
+sox -n -r 44100 -c 2 -b 32 -e signed-integer s32.wav synth 0.7 sine 300 vol 0.5
 sox -n -r 11025 -c 2 -b 16 r11k.wav synth 1.0 sine 500 vol 0.5
 sox -n -r 44100 -c 6 -b 16 ext6.wav synth 0.5 sine 200 vol 0.5
 ffmpeg -loglevel error -y -f lavfi -i "sine=frequency=700:duration=1.3:sample_rate=44100" -ac 2 \
@@ -27,7 +28,7 @@ def chunks(data):
         yield cid, at + 8, size
         at += 8 + size + (size & 1)
 
-good = ['u8', 's16', 's24', 'f32', 'r11k', 'ext6', 'list']
+good = ['u8', 's16', 's24', 'f32', 's32', 'r11k', 'ext6', 'list']
 for name in good:
     d = open(name + '.wav', 'rb').read()
     fmt = data = None
@@ -35,8 +36,9 @@ for name in good:
     for cid, at, size in chunks(d):
         order.append(cid)
         if cid == b'fmt ':
-            fmt = struct.unpack('<HHIIHH', d[at:at+16])
-            tag = fmt[0]
+            fmt = list(struct.unpack('<HHIIHH', d[at:at+16]))
+            if fmt[0] == 0xFFFE:  # the module reports the extensible sub-format
+                fmt[0] = struct.unpack('<H', d[at+24:at+26])[0]
         if cid == b'data':
             data = d[at:at+size]
             break
@@ -45,7 +47,7 @@ for name in good:
     open(name + '.fmt', 'w').write(' '.join(str(x) for x in fmt) + '\n')
     if name == 'list':
         assert b'LIST' in order, order
-assert open('s24.fmt').read().split()[0] == str(0xFFFE) or open('ext6.fmt').read().split()[0] == str(0xFFFE)
+assert open('s32.fmt').read().split()[0] == '1' and open('f32.fmt').read().split()[0] == '3'
 
 base = open('s16.wav', 'rb').read()
 fmt16 = struct.pack('<HHIIHH', 1, 2, 44100, 176400, 4, 16)
@@ -67,6 +69,11 @@ open('trailer.fmt', 'w').write('1 2 44100 176400 4 16\n')
 open('clamp.wav', 'wb').write(riff(chunk(b'fmt ', fmt16)) + b'data' + struct.pack('<I', 10_000_000) + pcm)
 open('clamp.data', 'wb').write(pcm)
 open('clamp.fmt', 'w').write('1 2 44100 176400 4 16\n')
+# A damaged byte rate: the rate follows from the block align.
+open('badrate.wav', 'wb').write(riff(chunk(b'fmt ', struct.pack('<HHIIHH', 1, 2, 44100, 0x7FFFFFF0, 4, 16)),
+                                     chunk(b'data', pcm)))
+open('badrate.data', 'wb').write(pcm)
+open('badrate.fmt', 'w').write('1 2 44100 176400 4 16\n')
 
 bad = {
     'empty.wav': b'',
@@ -82,6 +89,8 @@ bad = {
     'ext_unknown.wav': riff(chunk(b'fmt ', struct.pack('<HHIIHHHHI', 0xFFFE, 2, 44100, 176400, 4, 16, 22, 16, 3)
                                   + b'\x55\x00' + bytes(14)), chunk(b'data', pcm)),
     'empty_data.wav': riff(chunk(b'fmt ', fmt16), chunk(b'data', b'')),
+    'bad_align.wav': riff(chunk(b'fmt ', struct.pack('<HHIIHH', 1, 2, 44100, 132300, 3, 16)), chunk(b'data', pcm)),
+    'float16.wav': riff(chunk(b'fmt ', struct.pack('<HHIIHH', 3, 2, 44100, 176400, 4, 16)), chunk(b'data', pcm)),
     'not_riff.wav': b'RIFX' + base[4:4000],
 }
 for name, blob in bad.items():
