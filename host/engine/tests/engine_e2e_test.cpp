@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
+#include <functional>
 #include <string>
 #include <vector>
 #include "batch_run.h"
@@ -70,6 +72,122 @@ TEST(EndToEnd, Mp3AndWavBatchConvertsWithTheRealModules)
     }
     ASSERT_TRUE(vqtest::WriteFile(out + "\\manifest.txt", manifest.data(), manifest.size()));
     vqtest::RemoveTree(tmp);
+}
+
+// Shows every block (each tick is a display interval apart), so that the
+// sink below sees the track position of each one.
+class EveryBlockClock : public EngineClock {
+public:
+    int Now() override { return (int)time(nullptr); }
+    void Sleep(int ms) override { ::Sleep(ms); }
+    unsigned Ticks() override { return ticks += 1000; }
+
+private:
+    unsigned ticks = 0;
+};
+
+// Runs `fault` once, on the engine's thread, when the track has passed `at`
+// (a fraction of its length).
+class FaultOnTrack : public NullProgressSink {
+public:
+    FaultOnTrack(double at, std::function<void()> f) : at(at), fault(f) {}
+    void SetBarRange(Bar bar, int maximum) override
+    {
+        if (bar == BarTrack) trackMs = maximum;
+    }
+    void SetBarPos(Bar bar, int position) override
+    {
+        if (bar == BarTrack && !fired && trackMs > 0 && position >= at * trackMs) {
+            fired = true;
+            fault();
+        }
+    }
+    bool fired = false;
+
+private:
+    double at;
+    int trackMs = 0;
+    std::function<void()> fault;
+};
+
+// The handle the module holds on `path`: its replacement without read access
+// takes the same value, so the module's next ReadFile fails.
+void TakeReadAccess(const std::string& path)
+{
+    HANDLE mine = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, mine);
+    BY_HANDLE_FILE_INFORMATION want, info;
+    ASSERT_TRUE(GetFileInformationByHandle(mine, &want));
+    CloseHandle(mine);
+    HANDLE theirs = nullptr;
+    for (uintptr_t v = 4; v < 0x10000 && !theirs; v += 4) {
+        HANDLE h = (HANDLE)v;
+        if (GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+            info.nFileIndexLow == want.nFileIndexLow && info.nFileIndexHigh == want.nFileIndexHigh &&
+            info.dwVolumeSerialNumber == want.dwVolumeSerialNumber)
+            theirs = h;
+    }
+    ASSERT_NE(nullptr, theirs);
+    CloseHandle(theirs);
+    HANDLE noRead = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_EQ(theirs, noRead);
+}
+
+// Cuts the file to `fraction` of its size while the module reads it.
+void Cut(const std::string& path, double fraction)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    LARGE_INTEGER size;
+    ASSERT_TRUE(GetFileSizeEx(h, &size));
+    ASSERT_NE(INVALID_SET_FILE_POINTER, SetFilePointer(h, (LONG)(size.QuadPart * fraction), nullptr, FILE_BEGIN));
+    EXPECT_TRUE(SetEndOfFile(h));
+    CloseHandle(h);
+}
+
+// A source that cannot be read to its end, with "Delete original files" on:
+// the file is told as failed and stays.
+TEST(EndToEnd, SourceThatBreaksOffWhileReadIsKept)
+{
+    std::string mods = vqtest::ModulesDir();
+    struct Row {
+        const char* dll;
+        const char* name;
+        double at;   // track position of the fault
+        double cut;  // 0: the read access goes instead
+    } rows[] = {
+        {"in_linear.dll", "voice_wav.wav", 0.4, 0},    // ReadFile fails
+        {"in_linear.dll", "voice_wav.wav", 0.4, 0.6},  // the file shrinks
+        // The decoder has read its first 200000 bytes by the first block.
+        {"in_strata.dll", "long_mp3.mp3", 0, 0.3},
+        {"in_strata.dll", "long_mp3.mp3", 0, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.name) + (r.cut ? " cut" : " without read access"));
+        if (!vqtest::FileExists(mods + "\\" + r.dll)) continue;
+        std::string tmp = vqtest::MakeTempDir("e2ebreak"), modCopy = tmp + "\\modules", out = tmp + "\\out";
+        CreateDirectoryA(modCopy.c_str(), nullptr);
+        CreateDirectoryA(out.c_str(), nullptr);
+        vqtest::CopyInto(mods + "\\enc_linear.dll", modCopy);
+        vqtest::CopyInto(mods + "\\" + r.dll, modCopy);
+        std::string path = vqtest::CopyInto(vqtest::TestDataDir() + "\\engine_e2e\\src\\" + r.name, tmp);
+        FaultOnTrack sink(r.at, [&] {
+            if (r.cut) Cut(path, r.cut);
+            else TakeReadAccess(path);
+        });
+        EveryBlockClock clock;
+        vqtest::BatchRun run = vqtest::ConvertFiles(modCopy, {path}, out, tmp + "\\e2e.log", true, &sink, &clock);
+        EXPECT_TRUE(sink.fired);
+        EXPECT_TRUE(run.actions.converted.empty());
+        EXPECT_EQ(1u, run.actions.failed.size());
+        EXPECT_TRUE(vqtest::FileExists(path));
+        std::string logText = vqtest::ReadText(tmp + "\\e2e.log");
+        EXPECT_NE(std::string::npos, logText.find("Error reading source file!")) << logText;
+        vqtest::RemoveTree(tmp);
+    }
 }
 
 }  // namespace
