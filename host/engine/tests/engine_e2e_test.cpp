@@ -74,120 +74,80 @@ TEST(EndToEnd, Mp3AndWavBatchConvertsWithTheRealModules)
     vqtest::RemoveTree(tmp);
 }
 
-// Shows every block (each tick is a display interval apart), so that the
-// sink below sees the track position of each one.
-class EveryBlockClock : public EngineClock {
-public:
+// Runs `fault` once, on the engine's thread, when the track has passed `at`
+// (a fraction of its length); its clock has every block shown.
+struct FaultOnTrack : NullProgressSink, EngineClock {
+    double at;
+    std::function<void()> fault;
+    int trackMs = 0;
+    unsigned ticks = 0;
+    bool fired = false;
+    FaultOnTrack(double a, std::function<void()> f) : at(a), fault(f) {}
+    void SetBarRange(Bar bar, int maximum) override { trackMs = bar == BarTrack ? maximum : trackMs; }
+    void SetBarPos(Bar bar, int pos) override
+    {
+        if (bar == BarTrack && !fired && trackMs > 0 && pos >= at * trackMs) fired = true, fault();
+    }
     int Now() override { return (int)time(nullptr); }
     void Sleep(int ms) override { ::Sleep(ms); }
     unsigned Ticks() override { return ticks += 1000; }
-
-private:
-    unsigned ticks = 0;
 };
 
-// Runs `fault` once, on the engine's thread, when the track has passed `at`
-// (a fraction of its length).
-class FaultOnTrack : public NullProgressSink {
-public:
-    FaultOnTrack(double at, std::function<void()> f) : at(at), fault(f) {}
-    void SetBarRange(Bar bar, int maximum) override
-    {
-        if (bar == BarTrack) trackMs = maximum;
-    }
-    void SetBarPos(Bar bar, int position) override
-    {
-        if (bar == BarTrack && !fired && trackMs > 0 && position >= at * trackMs) {
-            fired = true;
-            fault();
-        }
-    }
-    bool fired = false;
-
-private:
-    double at;
-    int trackMs = 0;
-    std::function<void()> fault;
-};
-
-// The handle the module holds on `path`: its replacement without read access
-// takes the same value, so the module's next ReadFile fails.
+// The module's handle on `path` is closed and a handle without read access
+// takes its value, so the module's next ReadFile fails.
 void TakeReadAccess(const std::string& path)
 {
-    HANDLE mine = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, mine);
+    auto open = [&] { return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, 3, nullptr, OPEN_EXISTING, 0, nullptr); };
     BY_HANDLE_FILE_INFORMATION want, info;
+    HANDLE mine = open(), theirs = nullptr;
     ASSERT_TRUE(GetFileInformationByHandle(mine, &want));
     CloseHandle(mine);
-    HANDLE theirs = nullptr;
-    for (uintptr_t v = 4; v < 0x10000 && !theirs; v += 4) {
-        HANDLE h = (HANDLE)v;
-        if (GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
-            info.nFileIndexLow == want.nFileIndexLow && info.nFileIndexHigh == want.nFileIndexHigh &&
-            info.dwVolumeSerialNumber == want.dwVolumeSerialNumber)
-            theirs = h;
-    }
+    for (uintptr_t v = 4; v < 0x10000 && !theirs; v += 4)
+        if (GetFileType((HANDLE)v) == FILE_TYPE_DISK && GetFileInformationByHandle((HANDLE)v, &info) &&
+            info.nFileIndexLow == want.nFileIndexLow && info.nFileIndexHigh == want.nFileIndexHigh)
+            theirs = (HANDLE)v;
     ASSERT_NE(nullptr, theirs);
     CloseHandle(theirs);
-    HANDLE noRead = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    ASSERT_EQ(theirs, noRead);
+    ASSERT_EQ(theirs, open());
 }
 
-// Cuts the file to `fraction` of its size while the module reads it.
-void Cut(const std::string& path, double fraction)
-{
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    LARGE_INTEGER size;
-    ASSERT_TRUE(GetFileSizeEx(h, &size));
-    ASSERT_NE(INVALID_SET_FILE_POINTER, SetFilePointer(h, (LONG)(size.QuadPart * fraction), nullptr, FILE_BEGIN));
-    EXPECT_TRUE(SetEndOfFile(h));
-    CloseHandle(h);
-}
-
-// A source that cannot be read to its end, with "Delete original files" on:
-// the file is told as failed and stays.
+// A source that cannot be read to its end (its read access taken, or the
+// file cut to a fraction of its size while read), with "Delete original
+// files" on: the file is told as failed and stays.
 TEST(EndToEnd, SourceThatBreaksOffWhileReadIsKept)
 {
-    std::string mods = vqtest::ModulesDir();
     struct Row {
-        const char* dll;
         const char* name;
-        double at;   // track position of the fault
-        double cut;  // 0: the read access goes instead
-    } rows[] = {
-        {"in_linear.dll", "voice_wav.wav", 0.4, 0},    // ReadFile fails
-        {"in_linear.dll", "voice_wav.wav", 0.4, 0.6},  // the file shrinks
-        // The decoder has read its first 200000 bytes by the first block.
-        {"in_strata.dll", "long_mp3.mp3", 0, 0.3},
-        {"in_strata.dll", "long_mp3.mp3", 0, 0},
-    };
+        double at, cut;  // fault at this fraction of the track; cut 0: the read access goes
+    } rows[] = {{"voice_wav.wav", 0.4, 0}, {"voice_wav.wav", 0.4, 0.6},
+                // The MPEG decoder has read its first 200000 bytes by the first block.
+                {"long_mp3.mp3", 0, 0.3}, {"long_mp3.mp3", 0, 0}};
+    std::string mods = vqtest::ModulesDir(), tmp = vqtest::MakeTempDir("e2ebreak"), modCopy = tmp + "\\modules";
+    CreateDirectoryA(modCopy.c_str(), nullptr);
+    for (const char* dll : {"enc_linear.dll", "in_linear.dll", "in_strata.dll"})
+        if (vqtest::FileExists(mods + "\\" + dll)) vqtest::CopyInto(mods + "\\" + dll, modCopy);
     for (const Row& r : rows) {
         SCOPED_TRACE(std::string(r.name) + (r.cut ? " cut" : " without read access"));
-        if (!vqtest::FileExists(mods + "\\" + r.dll)) continue;
-        std::string tmp = vqtest::MakeTempDir("e2ebreak"), modCopy = tmp + "\\modules", out = tmp + "\\out";
-        CreateDirectoryA(modCopy.c_str(), nullptr);
-        CreateDirectoryA(out.c_str(), nullptr);
-        vqtest::CopyInto(mods + "\\enc_linear.dll", modCopy);
-        vqtest::CopyInto(mods + "\\" + r.dll, modCopy);
-        std::string path = vqtest::CopyInto(vqtest::TestDataDir() + "\\engine_e2e\\src\\" + r.name, tmp);
-        FaultOnTrack sink(r.at, [&] {
-            if (r.cut) Cut(path, r.cut);
-            else TakeReadAccess(path);
+        std::string src = tmp + "\\src", path = src + "\\" + r.name, log = tmp + "\\e2e.log";
+        CreateDirectoryA(src.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileA((vqtest::TestDataDir() + "\\engine_e2e\\src\\" + r.name).c_str(), path.c_str(), FALSE));
+        FaultOnTrack fault(r.at, [&] {
+            if (!r.cut) return TakeReadAccess(path);
+            HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 3, nullptr, OPEN_EXISTING, 0, nullptr);
+            SetFilePointer(h, (LONG)(GetFileSize(h, nullptr) * r.cut), nullptr, FILE_BEGIN);
+            EXPECT_TRUE(SetEndOfFile(h));
+            CloseHandle(h);
         });
-        EveryBlockClock clock;
-        vqtest::BatchRun run = vqtest::ConvertFiles(modCopy, {path}, out, tmp + "\\e2e.log", true, &sink, &clock);
-        EXPECT_TRUE(sink.fired);
+        vqtest::BatchRun run = vqtest::ConvertFiles(modCopy, {path}, tmp, log, true, &fault, &fault);
+        EXPECT_TRUE(fault.fired);
         EXPECT_TRUE(run.actions.converted.empty());
         EXPECT_EQ(1u, run.actions.failed.size());
         EXPECT_TRUE(vqtest::FileExists(path));
-        std::string logText = vqtest::ReadText(tmp + "\\e2e.log");
-        EXPECT_NE(std::string::npos, logText.find("Error reading source file!")) << logText;
-        vqtest::RemoveTree(tmp);
+        EXPECT_NE(std::string::npos, vqtest::ReadText(log).find("Error reading source file!")) << vqtest::ReadText(log);
+        DeleteFileA(log.c_str());
+        vqtest::RemoveTree(src);
     }
+    vqtest::RemoveTree(tmp);
 }
 
 }  // namespace
