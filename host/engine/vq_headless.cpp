@@ -2,7 +2,8 @@
 // converts the files named on the command line (in ascending path order).
 //
 // vq_headless [--modules DIR] [--encoder ID] [--dsp ID[:ID...]] [--out DIR]
-//             [--pattern TEXT] [--delete] [--log FILE] [--level N] [--time] FILE...
+//             [--pattern TEXT] [--delete] [--log FILE] [--level N] [--priority N] [--time] FILE...
+// --priority N sets the worker thread's priority (a THREAD_PRIORITY_ value, as the Processing page does).
 #include <windows.h>
 #include <psapi.h>
 #include <stdio.h>
@@ -18,8 +19,10 @@ namespace {
 class DriverActions : public EngineActions {
 public:
     bool deleteOriginals = false;
+    int priority = THREAD_PRIORITY_NORMAL;  // of the worker thread
     int converted = 0, failed = 0;
     bool DeleteOriginals() override { return deleteOriginals; }
+    int ThreadPriority() override { return priority; }
     void FileFinished(const char* path, bool ok) override
     {
         (ok ? converted : failed)++;
@@ -60,7 +63,8 @@ double ProcessCpuSeconds()
 int Usage()
 {
     fprintf(stderr, "usage: vq_headless [--modules DIR] [--encoder ID] [--dsp ID[:ID...]] [--out DIR]\n"
-                    "                   [--pattern TEXT] [--delete] [--log FILE] [--level N] [--time] FILE...\n");
+                    "                   [--pattern TEXT] [--delete] [--log FILE] [--level N] [--priority N]\n"
+                    "                   [--time] FILE...\n");
     return 2;
 }
 
@@ -84,6 +88,7 @@ int main(int argc, char** argv)
         else if (a == "--pattern" && hasValue) pattern = argv[++i];
         else if (a == "--log" && hasValue) logFile = argv[++i];
         else if (a == "--level" && hasValue) logLevel = atoi(argv[++i]);
+        else if (a == "--priority" && hasValue) actions.priority = atoi(argv[++i]);
         else if (a == "--delete") actions.deleteOriginals = true;
         else if (a == "--time") timing = true;
         else if (a.size() > 1 && a[0] == '-' && a[1] == '-') return Usage();

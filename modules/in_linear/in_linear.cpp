@@ -38,6 +38,9 @@ struct WavInstance {
     unsigned char* carry;
     uint32_t carryBytes;
     uint32_t carrySize;
+    // The stream broke off before the end of the data chunk (a failed read,
+    // a file cut short while read, no memory): Read answers VQ_READ_ERROR.
+    int32_t failed;
 };
 
 int __cdecl InitModule(const char* logFile, int* logLevel)
@@ -222,23 +225,38 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
     return w;
 }
 
-// Reads up to n bytes of the data chunk (whole frames of the input format).
+// Marks the stream as broken; what was already copied for this call is
+// still handed over, the next call answers VQ_READ_ERROR.
+int Fail(WavInstance* w, uint32_t done)
+{
+    w->failed = 1;
+    return done ? (int)done : VQ_READ_ERROR;
+}
+
+// Reads up to n bytes of the data chunk (whole frames of the input format):
+// 0 at the end of the chunk, VQ_READ_ERROR when the read fails or the file
+// has become shorter than the chunk.
 int ReadData(WavInstance* w, void* buf, uint32_t n)
 {
+    const uint32_t block = (uint32_t)w->inputFormat.blockAlign;
     uint32_t left = w->dataSize - w->position;
     if (n > left) n = left;
-    n -= n % (uint32_t)w->inputFormat.blockAlign;
+    n -= n % block;
     if (n == 0) return 0;
     DWORD got = 0;
-    if (!ReadFile(w->file, buf, n, &got, nullptr)) return -1;
+    BOOL ok = ReadFile(w->file, buf, n, &got, nullptr);
     w->position += got;
-    return (int)got;
+    if (ok && got == n) return (int)got;
+    // The bytes exist (the chunk was cut to the file's size at Open) and
+    // could not be read: whole frames of what came are handed over.
+    return Fail(w, got - got % block);
 }
 
 int __cdecl Read(char* buf, int bytes, void* handle)
 {
     auto* w = static_cast<WavInstance*>(handle);
     if (!w) return -1;
+    if (w->failed) return VQ_READ_ERROR;
     if (!buf || bytes <= 0) return 0;
     const uint32_t outBlock = (uint32_t)w->outputFormat.blockAlign;
     uint32_t n = (uint32_t)bytes - (uint32_t)bytes % outBlock;  // whole frames only
@@ -256,17 +274,18 @@ int __cdecl Read(char* buf, int bytes, void* handle)
     int32_t m = PcmConverter_BufferSize(n - done, &w->inputFormat, &w->outputFormat, 0);
     if (m < w->inputFormat.blockAlign) m = w->inputFormat.blockAlign;
     unsigned char* temp = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, m));
-    if (!temp) return done ? (int)done : -1;
+    if (!temp) return Fail(w, done);
     int got = ReadData(w, temp, (uint32_t)m);
     if (got <= 0) {
         HeapFree(GetProcessHeap(), 0, temp);
+        if (got < 0) return done ? (int)done : VQ_READ_ERROR;
         return done ? (int)done : -1;
     }
     int32_t cap = PcmConverter_BufferSize((uint32_t)got, &w->inputFormat, &w->outputFormat, 1);
     unsigned char* conv = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, cap > 0 ? cap : 1));
     if (!conv) {
         HeapFree(GetProcessHeap(), 0, temp);
-        return done ? (int)done : -1;
+        return Fail(w, done);
     }
     int32_t made = PcmConverter_Convert(temp, conv, (uint32_t)got, &w->inputFormat, &w->outputFormat, &w->converter,
                                         (uint32_t)cap);
@@ -286,6 +305,8 @@ int __cdecl Read(char* buf, int bytes, void* handle)
         if (rest <= w->carrySize) {
             memcpy(w->carry, conv + take, rest);
             w->carryBytes = rest;
+        } else {
+            w->failed = 1;  // the frames that do not fit this call are lost
         }
     }
     HeapFree(GetProcessHeap(), 0, conv);
@@ -308,6 +329,7 @@ int __cdecl SetTime(double seconds, void* handle)
     if (!SetFilePointerEx(w->file, pos, nullptr, FILE_BEGIN)) return 0;
     w->position = offset;
     w->carryBytes = 0;
+    w->failed = 0;
     return 1;
 }
 

@@ -88,6 +88,9 @@ bool Refill(Decoder& d)
     if ((int64_t)want > d.audioEnd - d.filePos) want = (DWORD)(d.audioEnd - d.filePos > 0 ? d.audioEnd - d.filePos : 0);
     DWORD got = 0;
     if (want > 0 && !ReadFile(d.inst->file, d.input + d.buffered, want, &got, nullptr)) return false;
+    // Nothing where the audio went on when the stream was opened: the file
+    // has been cut short (or its data cannot be read), not a clean end.
+    if (want > 0 && got == 0) return false;
     d.filePos += got;
     d.buffered += got;
     if (got == 0) {

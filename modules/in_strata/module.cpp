@@ -142,11 +142,13 @@ void* __cdecl Open(const char* path, const StreamFormat* wanted)
         return nullptr;
     }
     // Read looks again for up to a millisecond before it waits, when another
-    // processor can run the decoder meanwhile.
-    SYSTEM_INFO si;
-    GetSystemInfo(&si);
+    // processor this process may use can run the decoder meanwhile.
+    DWORD_PTR mask = 0, systemMask = 0;
+    int processors = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &mask, &systemMask))
+        for (; mask; mask &= mask - 1) ++processors;
     LARGE_INTEGER freq;
-    if (si.dwNumberOfProcessors > 1 && QueryPerformanceFrequency(&freq)) inst->spinTicks = freq.QuadPart / 1000;
+    if (processors > 1 && QueryPerformanceFrequency(&freq)) inst->spinTicks = freq.QuadPart / 1000;
     int32_t pri = SettingLoad<int32_t>(g_settings[0].currentValue);
     inst->priority = pri >= 0 && pri <= 6 ? pri : 5;
     inst->thread = CreateThread(nullptr, 0, DecoderThread, inst, CREATE_SUSPENDED, nullptr);
@@ -170,10 +172,13 @@ int __cdecl Read(char* buf, int bytes, void* handle)
     if (want == 0) return 0;
     // Wait until the request can be filled, or half the ring for a larger
     // one, so that one hand-over moves tens of kilobytes. The decoder makes
-    // that much in well under a millisecond: look again for a moment before
-    // paying for a wait on the event (each signal and wait is a round trip
-    // through the system). The end of the stream, or a decoder waiting for
-    // room it cannot get, hands over what there is.
+    // that much in well under a millisecond: with another processor, look
+    // again for a moment before paying for a wait on the event (each signal
+    // and wait is a round trip through the system). Then, whenever the ring
+    // cannot serve the request, Read blocks on the decoder's signal (bounded,
+    // in case a signal is missed), so a decoder of any priority gets the
+    // processor. The end of the stream, or a decoder waiting for room it
+    // cannot get, hands over what there is.
     uint32_t need = inst->ring->capacity / 2;
     if (need > want) need = want;
     LONGLONG spinUntil = 0;
@@ -195,7 +200,8 @@ int __cdecl Read(char* buf, int bytes, void* handle)
             }
         }
         InterlockedExchange(&inst->readerNeed, (LONG)need);
-        if (RingBuffer_Used(inst->ring) < need && !inst->endOfFile && !inst->writerNeed)
+        used = RingBuffer_Used(inst->ring);
+        if (used < need && !inst->endOfFile && !(used > 0 && inst->writerNeed))
             WaitForSingleObject(inst->dataEvent, 20);
         InterlockedExchange(&inst->readerNeed, 0);
     }

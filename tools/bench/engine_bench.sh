@@ -8,6 +8,10 @@
 # memory stays flat in track length.
 #   cmake --build build --target engine_bench
 #   (or: engine_bench.sh <bin dir> <work dir>)
+# engine_bench.sh <bin dir> <work dir> pinned: instead, everything on one
+# processor (taskset -c 0): the 240 s file with the worker thread above the
+# MPEG decoder thread and the other way round, each against the floor run the
+# same way, alternately, twice.
 # Where the kernel runs 32-bit programs itself, VQ_BENCH_QEMU=<path to a static
 # qemu-i386> runs them all through that emulator instead, registered in a
 # private binfmt_misc of a new user namespace (the machine's stays untouched).
@@ -55,6 +59,47 @@ floor() {
     (cd "$work" && "$run" "$work/bench_floor.exe" "$(win "$1")" "$(win "$work/floor.wav")") |
         tr -d '\r' | awk '/^floor-seconds/ {print $2, $4}'
 }
+# Puts one thread of the running vq_headless of this prefix in the idle
+# scheduling class: "decoder" (its MPEG decoder thread, the one thread named
+# like the program besides the main one) or "worker" (the main thread, which
+# runs the engine). Wine maps thread priorities to the system's only when its
+# server may raise them (RLIMIT_NICE above 20); where it may not, this gives
+# the lower thread of a pair what strict priorities would: the processor only
+# when the other one waits.
+lower_thread() {
+    local i p t pid="" tid=""
+    for i in $(seq 1000); do
+        for p in $(pgrep -x vq_headless.exe); do
+            { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && pid=$p
+        done
+        if [ -n "$pid" ]; then
+            for t in /proc/"$pid"/task/*; do
+                t=${t##*/}
+                [ "$t" != "$pid" ] && [ "$(cat "/proc/$pid/task/$t/comm" 2>/dev/null)" = vq_headless.exe ] && tid=$t
+            done
+            [ -n "$tid" ] && break
+        fi
+        sleep 0.01
+    done
+    [ -n "$tid" ] || { echo "lower_thread: no decoder thread seen" >&2; return 0; }
+    [ "$1" = worker ] && tid=$pid
+    chrt -i -p 0 "$tid" && echo "lower_thread: $1 thread $tid in the idle class" >&2 || true
+}
+# One processor: "<seconds> <cpu seconds>" of a run with the worker's and the
+# decoder's priority (--priority value; in_strata's "Priority" setting), the
+# lower one also put in the idle class.
+pinned_engine() {
+    printf '[Default]\r\nPriority=%s\r\n' "$3" >"$work/modules/in_strata.ini"
+    rm -f "$work/out/"*.wav
+    (cd "$work" && taskset -c 0 "$run" "$work/vq_headless.exe" --modules "$(win "$work/modules")" \
+        --out "$(win "$work/out")" --pattern "%f.wav" --log "$(win "$work/bench.log")" --priority "$2" \
+        --time "$(win "$1")" >"$work/pinned.txt") &
+    local job=$!
+    lower_thread "$4"
+    wait $job
+    tr -d '\r' <"$work/pinned.txt" | awk '/^engine-seconds/ {print $2, $8}'
+    rm -f "$work/modules/in_strata.ini"
+}
 # Smallest and middle value of the arguments.
 stats() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[1], v[int((NR + 1) / 2)]}'; }
 
@@ -64,6 +109,31 @@ if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
     echo "32-bit programs run through $(sed -n 's/^interpreter //p' /proc/sys/fs/binfmt_misc/qemu-i386)"
 else
     echo "32-bit programs run natively"
+fi
+if [ "${3:-}" = pinned ]; then
+    # The prefix wine-run.sh picks for the programs (beside their build tree),
+    # by which lower_thread knows the run's process.
+    if [ -z "${WINEPREFIX:-}" ]; then
+        d=$work
+        while [ "$d" != / ] && [ ! -f "$d/CMakeCache.txt" ]; do d=$(dirname "$d"); done
+        [ "$d" = / ] && d=$work
+        WINEPREFIX=$d/wineprefix
+    fi
+    export WINEPREFIX WINEARCH=win32
+    mp3=$(make_mp3 240)
+    echo "one processor (taskset -c 0), 240 s MP3 -> WAV:"
+    for round in 1 2; do
+        read -r fs fk < <(cd "$work" && taskset -c 0 "$run" "$work/bench_floor.exe" "$(win "$mp3")" \
+            "$(win "$work/floor.wav")" | tr -d '\r' | awk '/^floor-seconds/ {print $2, $4}')
+        # Worker highest (2) over a normal decoder (3); worker normal (0) under a highest decoder (5).
+        read -r as ac < <(pinned_engine "$mp3" 2 3 decoder)
+        read -r bs bc < <(pinned_engine "$mp3" 0 5 worker)
+        printf "round %d: floor %.3f s; worker above decoder %.3f s (cpu %.3f s, %.2fx floor);" \
+            "$round" "$fs" "$as" "$ac" "$(awk -v a="$as" -v b="$fs" 'BEGIN { print a / b }')"
+        printf " decoder above worker %.3f s (cpu %.3f s, %.2fx floor)\n" \
+            "$bs" "$bc" "$(awk -v a="$bs" -v b="$fs" 'BEGIN { print a / b }')"
+    done
+    exit 0
 fi
 mp3=$(make_mp3 240)
 engines=() floors=()

@@ -9,6 +9,9 @@
 # decoding the 120 s adds.
 #   cmake --build build --target strata_bench_run
 #   (or: strata_bench.sh <bin dir> <work dir>)
+# With STRATA_BENCH_OTHER=<another build of in_strata.dll>, that build and
+# this one then read the 120 s file alternately, three times each
+# (STRATA_BENCH_ROUNDS=<n> times each), and the best and middle runs of each are shown.
 set -eu
 bin=$(cd "${1:?bin dir}" && pwd)
 work=${2:?work dir}
@@ -116,4 +119,30 @@ if [ -n "$server" ]; then
         "$(added "$(switches "$m" 2)" "$(switches "$ms0" 2)")"
 else
     echo "   the Wine server of $WINEPREFIX was not found: its context switches are not counted"
+fi
+if [ -n "${STRATA_BENCH_OTHER:-}" ]; then
+    mkdir -p "$work/other/modules"
+    cp "$work"/*.dll "$work/strata_bench.exe" "$work/other/" 2>/dev/null || true
+    cp "$STRATA_BENCH_OTHER" "$work/other/modules/in_strata.dll"
+    echo "   this build and $STRATA_BENCH_OTHER, alternately:"
+    walls_this=() walls_other=() cpus_this=() cpus_other=()
+    for round in $(seq "${STRATA_BENCH_ROUNDS:-3}"); do
+        for which in this other; do
+            exe="$work/strata_bench.exe"
+            [ $which = other ] && exe="$work/other/strata_bench.exe"
+            line=$("$run" "$exe" module "$(win "$mp3")" | tr -d '\r' | grep -- "-seconds")
+            printf "      round %d, %s build: %.3f s (cpu %.3f s), %s reads\n" "$round" "$which" \
+                "$(field "$line" module-seconds)" "$(field "$line" cpu)" "$(field "$line" reads)"
+            eval "walls_$which+=(\"$(field "$line" module-seconds)\") cpus_$which+=(\"$(field "$line" cpu)\")"
+        done
+    done
+    stats() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[1], v[int((NR + 1) / 2)]}'; }
+    read -r tw tm < <(stats "${walls_this[@]}")
+    read -r ow om < <(stats "${walls_other[@]}")
+    read -r tc tcm < <(stats "${cpus_this[@]}")
+    read -r oc ocm < <(stats "${cpus_other[@]}")
+    printf "   wall best/median: this %.3f/%.3f s, other %.3f/%.3f s (other/this %.3fx best, %.3fx median)\n" \
+        "$tw" "$tm" "$ow" "$om" "$(awk -v a="$ow" -v b="$tw" 'BEGIN { print a / b }')" \
+        "$(awk -v a="$om" -v b="$tm" 'BEGIN { print a / b }')"
+    printf "   cpu best/median:  this %.3f/%.3f s, other %.3f/%.3f s\n" "$tc" "$tcm" "$oc" "$ocm"
 fi

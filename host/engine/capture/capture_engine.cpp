@@ -205,8 +205,12 @@ void Recorder::Record()
             n = capture->capture.Read(stream.inputBlock, stream.blockBytes, source);
         }
         if (n < 0) {
-            if (!Stopped(ctx))
-                failure = EngineRunSummary::RecordingBroken;  // the capture instance is gone
+            // The device failed or the capture instance is gone: what was
+            // recorded is kept, the recording counts as broken.
+            if (!Stopped(ctx)) {
+                Log(ctx, TxtReadError, LogError, 210);
+                failure = EngineRunSummary::RecordingBroken;
+            }
             break;
         }
         if (n > stream.blockBytes)

@@ -17,8 +17,8 @@ class BatchActions : public EngineActions {
 public:
     std::vector<std::string> converted, failed;
     bool deleteOriginals = false;
-    bool DeleteOriginals() override { return deleteOriginals; }
     void FileFinished(const char* path, bool ok) override { (ok ? converted : failed).push_back(path); }
+    bool DeleteOriginals() override { return deleteOriginals; }
 };
 
 struct BatchRun {
@@ -37,8 +37,10 @@ inline bool SetHostText(IVqProModule* m, int index, const std::string& value)
 
 // Loads the folder's modules, points the encoder at `outDir` with the name
 // pattern "%f.wav" and converts `paths`; everything is logged to `log`.
+// Optionally with "Delete original files" on, and a sink and clock of the caller's.
 inline BatchRun ConvertFiles(const std::string& modsDir, const std::vector<std::string>& paths,
-                             const std::string& outDir, const std::string& log, bool deleteOriginals = false)
+                             const std::string& outDir, const std::string& log, bool deleteOriginals = false,
+                             EngineProgressSink* shown = nullptr, EngineClock* clock = nullptr)
 {
     BatchRun run;
     run.actions.deleteOriginals = deleteOriginals;
@@ -57,7 +59,8 @@ inline BatchRun ConvertFiles(const std::string& modsDir, const std::vector<std::
         ctx.modules = {inputs, encoders, captures, dsps};
         ctx.encoderIndex = 0;
         ctx.files = &rows;
-        ctx.sink = &sink;
+        ctx.sink = shown ? shown : &sink;
+        ctx.clock = clock;
         ctx.actions = &run.actions;
         ctx.stopFlag = &stop;
         ctx.pauseFlag = &pause;

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
+#include <functional>
 #include <string>
 #include <vector>
 #include "batch_run.h"
@@ -120,6 +122,89 @@ TEST(EndToEnd, OutputsReplaceNoSourceOfTheBatchNorAnotherSourcesOutput)
     ASSERT_GE(now.size(), 68u);
     EXPECT_EQ(2, Le16(&now[22]));  // the MP3's stereo, not the WAV's mono
     EXPECT_NE(std::string::npos, vqtest::ReadText(log).find("already used by the output of another file"));
+    vqtest::RemoveTree(tmp);
+}
+
+// Runs `fault` once, on the engine's thread, when the track has passed `at`
+// (a fraction of its length); its clock has every block shown.
+struct FaultOnTrack : NullProgressSink, EngineClock {
+    double at;
+    std::function<void()> fault;
+    int trackMs = 0;
+    unsigned ticks = 0;
+    bool fired = false;
+    FaultOnTrack(double a, std::function<void()> f) : at(a), fault(f) {}
+    void SetBarRange(Bar bar, int maximum) override { trackMs = bar == BarTrack ? maximum : trackMs; }
+    void SetBarPos(Bar bar, int pos) override
+    {
+        if (bar == BarTrack && !fired && trackMs > 0 && pos >= at * trackMs) fired = true, fault();
+    }
+    int Now() override { return (int)time(nullptr); }
+    void Sleep(int ms) override { ::Sleep(ms); }
+    unsigned Ticks() override { return ticks += 1000; }
+};
+
+// Every handle of the process on `path` (the module's, and the engine's hold)
+// is closed and a handle without read access takes its value, so the
+// module's next ReadFile fails.
+void TakeReadAccess(const std::string& path)
+{
+    auto open = [&] { return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, 3, nullptr, OPEN_EXISTING, 0, nullptr); };
+    BY_HANDLE_FILE_INFORMATION want, info;
+    HANDLE mine = open();
+    ASSERT_TRUE(GetFileInformationByHandle(mine, &want));
+    CloseHandle(mine);
+    int taken = 0;
+    for (uintptr_t v = 4; v < 0x10000; v += 4)
+        if (GetFileType((HANDLE)v) == FILE_TYPE_DISK && GetFileInformationByHandle((HANDLE)v, &info) &&
+            info.nFileIndexLow == want.nFileIndexLow && info.nFileIndexHigh == want.nFileIndexHigh) {
+            CloseHandle((HANDLE)v);
+            ASSERT_EQ((HANDLE)v, open());
+            taken++;
+        }
+    ASSERT_GE(taken, 1);
+}
+
+// A source that cannot be read to its end (its read access taken, or the
+// file cut to a fraction of its size while read), with "Delete original
+// files" on: the file is told as failed and stays.
+TEST(EndToEnd, SourceThatBreaksOffWhileReadIsKept)
+{
+    struct Row {
+        const char* name;
+        double at, cut;  // fault at this fraction of the track; cut 0: the read access goes
+    } rows[] = {{"voice_wav.wav", 0.4, 0}, {"voice_wav.wav", 0.4, 0.6},
+                // The MPEG decoder has read its first 200000 bytes by the first block.
+                {"long_mp3.mp3", 0, 0.3}, {"long_mp3.mp3", 0, 0}};
+    std::string mods = vqtest::ModulesDir(), tmp = vqtest::MakeTempDir("e2ebreak"), modCopy = tmp + "\\modules";
+    CreateDirectoryA(modCopy.c_str(), nullptr);
+    for (const char* dll : {"enc_linear.dll", "in_linear.dll", "in_strata.dll"})
+        if (vqtest::FileExists(mods + "\\" + dll)) vqtest::CopyInto(mods + "\\" + dll, modCopy);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.name) + (r.cut ? " cut" : " without read access"));
+        std::string src = tmp + "\\src", path = src + "\\" + r.name, log = tmp + "\\e2e.log";
+        CreateDirectoryA(src.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileA((vqtest::TestDataDir() + "\\engine_e2e\\src\\" + r.name).c_str(), path.c_str(), FALSE));
+        // The file is cut by a writer that had it open before the batch began
+        // (the engine holds its sources against writers that come later).
+        HANDLE writer = r.cut ? CreateFileA(path.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr)
+                              : INVALID_HANDLE_VALUE;
+        FaultOnTrack fault(r.at, [&] {
+            if (!r.cut) return TakeReadAccess(path);
+            SetFilePointer(writer, (LONG)(GetFileSize(writer, nullptr) * r.cut), nullptr, FILE_BEGIN);
+            EXPECT_TRUE(SetEndOfFile(writer));
+        });
+        vqtest::BatchRun run = vqtest::ConvertFiles(modCopy, {path}, tmp, log, true, &fault, &fault);
+        if (writer != INVALID_HANDLE_VALUE)
+            CloseHandle(writer);
+        EXPECT_TRUE(fault.fired);
+        EXPECT_TRUE(run.actions.converted.empty());
+        EXPECT_EQ(1u, run.actions.failed.size());
+        EXPECT_TRUE(vqtest::FileExists(path));
+        EXPECT_NE(std::string::npos, vqtest::ReadText(log).find("Error reading source file!")) << vqtest::ReadText(log);
+        DeleteFileA(log.c_str());
+        vqtest::RemoveTree(src);
+    }
     vqtest::RemoveTree(tmp);
 }
 

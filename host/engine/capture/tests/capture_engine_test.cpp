@@ -24,6 +24,7 @@ struct CaptureScript {
     // Loudness per 100 ms block (true: sound); blocks past the end are silent.
     std::function<bool(int block)> loud = [](int) { return true; };
     int emptyReadsFirst = 0;  // Read answers 0 this many times before delivering
+    int failReadAt = -1;      // block whose Read fails
     bool failOpen = false;
     bool hasTags = false;
     std::function<void(int block)> onRead;
@@ -82,6 +83,8 @@ int __cdecl CapRead(char* buf, int bytes, void* h)
         --g_cap.emptyReadsFirst;
         return 0;
     }
+    if (g_cap.blocks == g_cap.failReadAt)
+        return VQ_READ_ERROR;
     int block = g_cap.blocks++;
     if (g_cap.onRead)
         g_cap.onRead(block);
@@ -462,6 +465,15 @@ TEST_F(CaptureEngineTest, FailedWriteEndsTheRecordingWithALogLine)
     EXPECT_EQ(1, g_enc.closes);
     EXPECT_EQ(1, g_cap.closes);
     EXPECT_NE(std::string::npos, LogText().find("Error writing to Encoder Module!"));
+    EXPECT_EQ(EngineRunSummary::RecordingBroken, actions.recording);
+}
+
+TEST_F(CaptureEngineTest, FailedReadEndsTheRecordingWithALogLine)
+{
+    g_cap.failReadAt = 10;
+    Run();
+    EXPECT_EQ(10u, Blocks(g_enc.files[0]));  // what came before is kept
+    EXPECT_NE(std::string::npos, LogText().find("Error reading source file!"));
     EXPECT_EQ(EngineRunSummary::RecordingBroken, actions.recording);
 }
 
