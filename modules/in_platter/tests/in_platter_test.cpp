@@ -398,7 +398,9 @@ TEST_F(CdTest, DriveThatNeverReadsEndsTheTrackInBoundedTime)
     size_t reads = ReadLbas(Commands()).size();
     EXPECT_GT(reads, 21u * 100);
     EXPECT_LE(reads, 21u * (100 + 60 + 1));
-    EXPECT_LT(ms, 30000u);
+    // A bound, not a speed: detection on every read took minutes of real time
+    // (far more again on an emulated processor or a busy machine).
+    EXPECT_LT(ms, 120000u);
     char end[16];
     EXPECT_EQ(m->input.Read(end, sizeof end, h), VQ_READ_ERROR);
     m->input.Close(h);
