@@ -418,9 +418,11 @@ public:
         EnterCriticalSection(&lock_);
         ULONG n = size_ > at_ ? (ULONG)(size_ - at_ < bytes ? size_ - at_ : bytes) : 0;
         if (n < bytes) hr = S_FALSE;
+        // A read that fails ends the stream there, as a file that ends does:
+        // the reader is left no error of its own to wait on.
         if (n > 0 && (!to || !ReadFileAt(file_, at_, static_cast<uint8_t*>(to), n, &got) || got < n)) {
             InterlockedExchange(&failed_, 1);
-            hr = STG_E_READFAULT;
+            hr = S_FALSE;
         }
         at_ += got;
         LeaveCriticalSection(&lock_);
@@ -486,8 +488,9 @@ private:
 HRESULT OpenCheckedAsf(const wchar_t* path, IStream** stream)
 {
     *stream = nullptr;
-    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // No one may write the file while it is read: its bytes stay as checked.
+    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                           nullptr);
     if (f == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
     HRESULT hr;
     LARGE_INTEGER size;

@@ -545,7 +545,9 @@ int CWmaFlt::Read(void* buffer, int count)
             break;
         }
         // The last samples may have arrived just before the end was reported.
-        if (m_endOfStream || m_stopping || m_failed) {
+        // A file that can no longer be read leaves the reader waiting for it.
+        const bool over = m_endOfStream || m_stopping || m_failed || CheckedAsfFailed(m_source);
+        if (over) {
             if (RingBuffer_Used(m_fifo) == 0) return Ended();
             break;
         }
@@ -565,7 +567,7 @@ int CWmaFlt::Read(void* buffer, int count)
             Grant(0, GrantAhead);
         }
         InterlockedExchange(&m_readerNeeds, (LONG)wants);
-        if (RingBuffer_Used(m_fifo) < wants && !m_endOfStream && !m_stopping && !m_startFailed && !m_failed)
+        if (RingBuffer_Used(m_fifo) < wants && !over && !m_startFailed)
             WaitForSingleObject(m_hDataEvent, kEmptyPollMs);
         InterlockedExchange(&m_readerNeeds, 0);
     }
