@@ -4,7 +4,8 @@
 // watchdog ends when it hangs (what the reader makes of the fault), and once
 // through the module as the host uses it. A fault the reader plays through
 // must play through the module too; one that crashes or hangs the reader
-// must be refused before the reader sees it.
+// must be refused before the reader sees it, or lie where the module never
+// lets the reader read.
 #include <gtest/gtest.h>
 #include <windows.h>
 

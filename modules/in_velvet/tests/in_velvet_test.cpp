@@ -566,6 +566,14 @@ TEST_F(Velvet, WantedFormatIsConvertedSampleBySample)
     EXPECT_NEAR((double)got.size(), 44100.0, 64.0);
     EXPECT_NEAR(m->input.GetTime(0, h), 1.0, 0.002);
     EXPECT_EQ(m->input.Close(h), 1);
+
+    // A format the converter does not make: no sample arrives, and that is no clean end.
+    const StreamFormat odd = {1, 2, 44100, 132300, 3, 12};
+    h = m->input.Open("C:\\nowhere\\odd.wma", &odd);
+    ASSERT_NE(h, nullptr);
+    char b[4096];
+    EXPECT_EQ(m->input.Read(b, sizeof b, h), VQ_READ_ERROR);
+    EXPECT_EQ(m->input.Close(h), 1);
 }
 
 TEST_F(Velvet, TableHolds256Streams)
