@@ -61,6 +61,8 @@ CWmaFlt::~CWmaFlt()
     ReleaseInto(m_pHeader);
     ReleaseInto(m_pReader);
     ReleaseInto(m_pEditor);
+    // A reader whose open failed may keep its stream: the file is let go of all the same.
+    CloseCheckedAsf(m_source);
     ReleaseInto(m_source);
     if (m_hOpenEvent) CloseHandle(m_hOpenEvent);
     if (m_hStartedEvent) CloseHandle(m_hStartedEvent);
