@@ -281,7 +281,12 @@ Fault CheckHeader(Window& w, uint64_t fileSize, uint64_t* headerSize, FileProper
     return found ? Fault::None : Fault::NoFileProperties;
 }
 
-Fault CheckData(Window& w, uint64_t at, uint64_t fileSize, const FileProperties& props, uint64_t* dataSize)
+// The data object and its packets. *dataSize is the object's size within the
+// file; *packetsEnd the end of its last whole packet; *staysWithin whether the
+// reader stops there (it reads on past the data of a broadcast file, and a
+// packet's worth past it for a count one above the packets).
+Fault CheckData(Window& w, uint64_t at, uint64_t fileSize, const FileProperties& props, uint64_t* dataSize,
+                uint64_t* packetsEnd, bool* staysWithin)
 {
     const uint8_t* d = fileSize - at >= kDataHead ? w.Get(at, kDataHead) : nullptr;
     if (!d || !Is(d, kDataId)) return ReadFailure(w, Fault::NoData);
@@ -299,51 +304,51 @@ Fault CheckData(Window& w, uint64_t at, uint64_t fileSize, const FileProperties&
         (props.broadcast && stated != 0 && stated != packets))
         return Fault::PacketCount;
     // A file cut short (a download that stopped) plays up to its last whole
-    // packet; the reader leaves the part of a packet alone. A count one past
-    // the packets makes it read one packet's worth after the data object.
+    // packet; the reader leaves the part of a packet alone.
     uint64_t walk = packets;
     const uint64_t room = fileSize - at;
     if (size > room) {
         walk = (room - kDataHead) / props.packetSize;
         if (walk == 0) return Fault::DataSize;
         size = room;
-    } else if (stated == packets + 1 && room - size >= props.packetSize) {
-        walk = stated;
     }
     PacketCheck check(props, fileSize);
     for (uint64_t i = 0; i < walk; ++i) {
         const uint8_t* p = w.Get(at + kDataHead + i * props.packetSize, props.packetSize);
         if (!p) return ReadFailure(w, Fault::DataSize);
         Fault fault = check.Check(p);
-        // What follows the data (an index object, say) seldom parses as a
-        // packet, and the reader passes over it; only the values it would
-        // take from one that parses matter there.
-        if (fault == Fault::Packet && i >= packets) break;
         if (fault != Fault::None) return fault;
     }
     *dataSize = size;
+    *packetsEnd = at + kDataHead + walk * props.packetSize;
+    *staysWithin = !props.broadcast && stated <= packets;
     return Fault::None;
 }
 
 }  // namespace
 
-Fault CheckStructure(uint64_t fileSize, ReadAt read, void* file)
+Fault CheckStructure(uint64_t fileSize, ReadAt read, void* file, uint64_t* readable)
 {
     Window w(fileSize, read, file);
     FileProperties props = {};
-    uint64_t headerSize = 0, dataSize = 0;
+    uint64_t headerSize = 0, dataSize = 0, end = 0;
+    bool staysWithin = false;
     Fault fault = CheckHeader(w, fileSize, &headerSize, &props);
-    if (fault == Fault::None) fault = CheckData(w, headerSize, fileSize, props, &dataSize);
+    if (fault == Fault::None) fault = CheckData(w, headerSize, fileSize, props, &dataSize, &end, &staysWithin);
     // After the data: only objects other than a header or data object. Bytes
     // that do not make a whole object end the file, whatever they start with
     // (an appended tag, padding, the last object of a download that stopped):
     // the reader plays up to them.
     for (uint64_t at = headerSize + dataSize, size = 0; fault == Fault::None && at < fileSize; at += size) {
         uint8_t id[16];
-        if (ObjectHead(w, at, fileSize, id, &size, Fault::ObjectSize) != Fault::None)
-            return ReadFailure(w, Fault::None);
+        if (ObjectHead(w, at, fileSize, id, &size, Fault::ObjectSize) != Fault::None) {
+            fault = ReadFailure(w, Fault::None);
+            break;
+        }
         fault = CheckObject(w, id, at, size);
+        if (staysWithin && at == end) end = at + size;
     }
+    if (readable) *readable = fault == Fault::None ? end : 0;
     return fault;
 }
 
@@ -353,44 +358,165 @@ Fault CheckStructure(uint64_t fileSize, ReadAt read, void* file)
 
 namespace {
 
-bool ReadFileAt(void* file, uint64_t offset, uint8_t* to, size_t bytes)
+// Reads at `offset` until `bytes` are there; *got tells how many came.
+bool ReadFileAt(HANDLE file, uint64_t offset, uint8_t* to, size_t bytes, ULONG* got)
 {
+    *got = 0;
     while (bytes > 0) {
         OVERLAPPED at = {};
         at.Offset = (DWORD)offset;
         at.OffsetHigh = (DWORD)(offset >> 32);
-        DWORD got = 0;
-        if (!ReadFile(static_cast<HANDLE>(file), to, (DWORD)bytes, &got, &at) || got == 0) return false;
-        to += got;
-        offset += got;
-        bytes -= got;
+        DWORD n = 0;
+        if (!ReadFile(file, to, (DWORD)bytes, &n, &at) || n == 0) return false;
+        to += n;
+        offset += n;
+        bytes -= n;
+        *got += n;
     }
     return true;
 }
 
+bool ReadWhole(void* file, uint64_t offset, uint8_t* to, size_t bytes)
+{
+    ULONG got;
+    return ReadFileAt(static_cast<HANDLE>(file), offset, to, bytes, &got);
+}
+
+// The checked bytes of a file as a stream: reads go to the file at their own
+// offsets, never past the checked end; one that fails or comes short is
+// remembered (the file changed since it was checked).
+class CheckedStream final : public IStream {
+public:
+    CheckedStream(HANDLE file, uint64_t size) : file_(file), size_(size) { InitializeCriticalSection(&lock_); }
+    CheckedStream(const CheckedStream&) = delete;
+    CheckedStream& operator=(const CheckedStream&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv) return E_POINTER;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ISequentialStream) &&
+            !IsEqualIID(riid, IID_IStream)) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        *ppv = static_cast<IStream*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return (ULONG)InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        LONG n = InterlockedDecrement(&refs_);
+        if (n == 0) delete this;
+        return (ULONG)n;
+    }
+
+    STDMETHODIMP Read(void* to, ULONG bytes, ULONG* read) override
+    {
+        ULONG got = 0;
+        HRESULT hr = S_OK;
+        EnterCriticalSection(&lock_);
+        ULONG n = size_ > at_ ? (ULONG)(size_ - at_ < bytes ? size_ - at_ : bytes) : 0;
+        if (n < bytes) hr = S_FALSE;
+        // A read that fails ends the stream there, as a file that ends does:
+        // the reader is left no error of its own to wait on.
+        if (n > 0 && (!to || !ReadFileAt(file_, at_, static_cast<uint8_t*>(to), n, &got) || got < n)) {
+            InterlockedExchange(&failed_, 1);
+            hr = S_FALSE;
+        }
+        at_ += got;
+        LeaveCriticalSection(&lock_);
+        if (read) *read = got;
+        return hr;
+    }
+    STDMETHODIMP Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+    STDMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override
+    {
+        EnterCriticalSection(&lock_);
+        const int64_t base = origin == STREAM_SEEK_SET ? 0 : origin == STREAM_SEEK_CUR ? (int64_t)at_ : (int64_t)size_;
+        const bool ok = origin <= STREAM_SEEK_END && !(move.QuadPart < 0 && -move.QuadPart > base);
+        if (ok) at_ = (uint64_t)(base + move.QuadPart);
+        if (position) position->QuadPart = at_;
+        LeaveCriticalSection(&lock_);
+        return ok ? S_OK : STG_E_INVALIDFUNCTION;
+    }
+    STDMETHODIMP SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
+    STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    STDMETHODIMP Commit(DWORD) override { return S_OK; }
+    STDMETHODIMP Revert() override { return S_OK; }
+    STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
+    STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
+    STDMETHODIMP Stat(STATSTG* stat, DWORD) override
+    {
+        if (!stat) return STG_E_INVALIDPOINTER;
+        memset(stat, 0, sizeof *stat);
+        stat->type = STGTY_STREAM;
+        stat->cbSize.QuadPart = size_;
+        stat->grfMode = STGM_READ | STGM_SHARE_DENY_NONE;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
+
+    bool failed() const { return failed_ != 0; }
+    void CloseFile()
+    {
+        EnterCriticalSection(&lock_);
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+        file_ = INVALID_HANDLE_VALUE;
+        // Nothing is read any more: the end is here for whoever still reads.
+        size_ = 0;
+        LeaveCriticalSection(&lock_);
+    }
+
+private:
+    ~CheckedStream()
+    {
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+        DeleteCriticalSection(&lock_);
+    }
+
+    LONG volatile refs_ = 1;
+    LONG volatile failed_ = 0;
+    CRITICAL_SECTION lock_;
+    HANDLE file_;
+    uint64_t size_;
+    uint64_t at_ = 0;
+};
+
 }  // namespace
 
-HRESULT CheckAsfFile(const wchar_t* path)
+HRESULT OpenCheckedAsf(const wchar_t* path, IStream** stream)
 {
-    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    *stream = nullptr;
+    // No one may write the file while it is read: its bytes stay as checked.
+    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                           nullptr);
     if (f == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
     HRESULT hr;
     LARGE_INTEGER size;
+    uint64_t readable = 0;
     if (!GetFileSizeEx(f, &size)) {
         hr = HRESULT_FROM_WIN32(GetLastError());
     } else {
         try {
-            asf::Fault fault = asf::CheckStructure((uint64_t)size.QuadPart, ReadFileAt, f);
+            asf::Fault fault = asf::CheckStructure((uint64_t)size.QuadPart, ReadWhole, f, &readable);
             hr = fault == asf::Fault::None         ? S_OK
                  : fault == asf::Fault::Unreadable ? HRESULT_FROM_WIN32(ERROR_READ_FAULT)
                                                    : HRESULT_FROM_WIN32(ERROR_BAD_FORMAT);
+            if (SUCCEEDED(hr)) *stream = new CheckedStream(f, readable);
         } catch (const std::bad_alloc&) {
             hr = E_OUTOFMEMORY;
         }
     }
-    CloseHandle(f);
+    if (!*stream) CloseHandle(f);
     return hr;
+}
+
+bool CheckedAsfFailed(IStream* stream) { return stream && static_cast<CheckedStream*>(stream)->failed(); }
+
+void CloseCheckedAsf(IStream* stream)
+{
+    if (stream) static_cast<CheckedStream*>(stream)->CloseFile();
 }
 
 #endif

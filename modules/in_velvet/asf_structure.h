@@ -31,8 +31,12 @@ enum class Fault {
 typedef bool (*ReadAt)(void* file, uint64_t offset, uint8_t* to, size_t bytes);
 
 // Walks the file (`fileSize` bytes) once from start to end. Index entries and
-// the bodies of other objects are not read.
-Fault CheckStructure(uint64_t fileSize, ReadAt read, void* file);
+// the bodies of other objects are not read. *readable (when given) is how much
+// of the file, from its start, the platform's reader may be given: the header,
+// the whole packets of the data and, where the reader stops at the end of the
+// data's packets, the whole objects after it. Nothing past that was checked
+// as what the reader would take it for.
+Fault CheckStructure(uint64_t fileSize, ReadAt read, void* file, uint64_t* readable = nullptr);
 
 // Bounds of the check.
 constexpr uint32_t kMinPacketSize = 32;
@@ -43,7 +47,15 @@ constexpr uint32_t kMaxMediaObject = 16u << 20;
 
 #ifdef _WIN32
 #include <windows.h>
-// The check on a file by path: S_OK, HRESULT_FROM_WIN32(ERROR_BAD_FORMAT) for
-// a file that fails it, or the error of opening or reading the file.
-HRESULT CheckAsfFile(const wchar_t* path);
+#include <objidl.h>
+// The check on a file by path, and the file's checked bytes as a stream of
+// their own for the platform's reader (nothing past them can be read through
+// it): S_OK, HRESULT_FROM_WIN32(ERROR_BAD_FORMAT) for a file that fails the
+// check, or the error of opening or reading the file.
+HRESULT OpenCheckedAsf(const wchar_t* path, IStream** stream);
+// Whether a read of such a stream failed or came short of the checked bytes
+// (the file was cut, removed or could not be read since it was checked).
+bool CheckedAsfFailed(IStream* stream);
+// Lets go of the file under such a stream; later reads of it fail.
+void CloseCheckedAsf(IStream* stream);
 #endif

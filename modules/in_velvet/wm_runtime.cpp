@@ -141,13 +141,18 @@ bool CallWithin(DWORD ms, std::function<HRESULT()> call, HRESULT* result)
         *result = c->result;
     } else {
         // The call, and a reader left behind calling back, run code of this
-        // module: it stays loaded for the rest of the process.
-        HMODULE self = nullptr;
-        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                           reinterpret_cast<LPCSTR>(&CallThread), &self);
+        // module.
+        KeepModuleLoaded();
     }
     Drop(c);
     return returned;
+}
+
+void KeepModuleLoaded()
+{
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&CallThread), &self);
 }
 
 const WmRuntime* ActiveWmRuntime() { return g_runtime; }

@@ -44,6 +44,10 @@ HRESULT CreateAsfHeaderEditor(IWMMetadataEditor** out);
 // and the module stays loaded from then on.
 bool CallWithin(DWORD ms, std::function<HRESULT()> call, HRESULT* result);
 
+// Keeps this module loaded for the rest of the process: a reader left behind
+// may still call into its code.
+void KeepModuleLoaded();
+
 // Keeps COM initialised on the calling thread for the life of the object
 // (multithreaded apartment; a thread already in another apartment keeps it).
 class ComScope {

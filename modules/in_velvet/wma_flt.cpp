@@ -61,6 +61,9 @@ CWmaFlt::~CWmaFlt()
     ReleaseInto(m_pHeader);
     ReleaseInto(m_pReader);
     ReleaseInto(m_pEditor);
+    // A reader whose open failed may keep its stream: the file is let go of all the same.
+    CloseCheckedAsf(m_source);
+    ReleaseInto(m_source);
     if (m_hOpenEvent) CloseHandle(m_hOpenEvent);
     if (m_hStartedEvent) CloseHandle(m_hStartedEvent);
     if (m_hStopEvent) CloseHandle(m_hStopEvent);
@@ -141,14 +144,16 @@ HRESULT CWmaFlt::Open(const char* path, const WAVEFORMATEX* wanted)
     // Where the platform has no metadata editor, its reader is a partial one
     // that can abort the process or hang on a damaged file: a file whose
     // header our own reader cannot make sense of, or whose framing does not
-    // hold together from end to end, is not handed to it.
+    // hold together from end to end, is not handed to it. The reader of one
+    // that is reads it through a stream of ours, which ends where the check
+    // ended: it never parses a byte the check has not seen as it would.
     const WmRuntime* runtime = ActiveWmRuntime();
     if (runtime->PlatformEditorAvailable && !runtime->PlatformEditorAvailable()) {
         IWMMetadataEditor* own = nullptr;
         hr = CreateAsfHeaderEditor(&own);
         if (SUCCEEDED(hr)) hr = own->Open(wide);
         if (own) own->Release();
-        if (SUCCEEDED(hr)) hr = CheckAsfFile(wide);
+        if (SUCCEEDED(hr)) hr = OpenCheckedAsf(wide, &m_source);
         if (FAILED(hr)) {
             Message(IDS_READER_OPEN, kOpenOp, 267, hr);
             return hr;
@@ -160,9 +165,18 @@ HRESULT CWmaFlt::Open(const char* path, const WAVEFORMATEX* wanted)
     const DWORD begin = GetTickCount(), limit = ReaderWait(kOpenWaitMs);
     IWMReader* reader = m_pReader;
     IWMReaderCallback* callback = this;
+    IStream* source = m_source;
     std::wstring target(wide);
-    if (!CallWithin(limit, [reader, callback, target] { return reader->Open(target.c_str(), callback, nullptr); },
-                    &hr)) {
+    auto open = [reader, callback, source, target] {
+        if (!source) return reader->Open(target.c_str(), callback, nullptr);
+        IWMReaderAdvanced2* advanced = nullptr;
+        HRESULT r = reader->QueryInterface(IID_IWMReaderAdvanced2, reinterpret_cast<void**>(&advanced));
+        if (FAILED(r) || !advanced) return FAILED(r) ? r : E_NOINTERFACE;
+        r = advanced->OpenStream(source, callback, nullptr);
+        advanced->Release();
+        return r;
+    };
+    if (!CallWithin(limit, open, &hr)) {
         InterlockedExchange(&m_abandoned, 1);
         hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
     } else {
@@ -281,7 +295,12 @@ STDMETHODIMP CWmaFlt::OnStatus(WMT_STATUS status, HRESULT hr, WMT_ATTR_DATATYPE,
         break;
     case WMT_EOF:
     case WMT_END_OF_SEGMENT:
+        if (FAILED(hr)) InterlockedExchange(&m_failed, 1);
         InterlockedExchange(&m_endOfStream, 1);
+        SetEvent(m_hDataEvent);
+        break;
+    case WMT_ERROR:
+        InterlockedExchange(&m_failed, 1);
         SetEvent(m_hDataEvent);
         break;
     case WMT_NO_RIGHTS:
@@ -313,6 +332,8 @@ STDMETHODIMP CWmaFlt::OnStatus(WMT_STATUS status, HRESULT hr, WMT_ATTR_DATATYPE,
         break;
     }
     case WMT_STOPPED:
+        // A reader that stops on its own before the end gives up.
+        if (m_running && !m_closing && !m_endOfStream) InterlockedExchange(&m_failed, 1);
         InterlockedExchange(&m_running, 0);
         InterlockedExchange(&m_stopping, 1);
         SetEvent(m_hDataEvent);
@@ -320,6 +341,7 @@ STDMETHODIMP CWmaFlt::OnStatus(WMT_STATUS status, HRESULT hr, WMT_ATTR_DATATYPE,
         SetEvent(m_hStopEvent);
         break;
     case WMT_CLOSED:
+        InterlockedExchange(&m_closed, 1);
         SetEvent(m_hStopEvent);
         break;
     default:
@@ -435,13 +457,14 @@ STDMETHODIMP CWmaFlt::OnSample(DWORD output, QWORD, QWORD, DWORD, INSSBuffer* sa
     InterlockedExchange(&m_clockWaiting, 0);
     if (output != 0) return S_OK;
     // Samples decoded before a seek or a stop are not wanted any more.
-    if (!m_running || m_stopping || m_closing) return S_OK;
+    if (!m_running || m_stopping || m_closing || m_failed) return S_OK;
     BYTE* data = nullptr;
     DWORD length = 0;
     HRESULT hr = sample ? sample->GetBufferAndLength(&data, &length) : E_POINTER;
     if (SUCCEEDED(hr) && !data && length) hr = E_POINTER;
     if (FAILED(hr)) {
         Message(IDS_SAMPLE_BUFFER, "CWmaFlt::OnSample", 3572, hr);
+        Lose();
         return E_UNEXPECTED;
     }
     const BYTE* store = data;
@@ -449,12 +472,16 @@ STDMETHODIMP CWmaFlt::OnSample(DWORD output, QWORD, QWORD, DWORD, INSSBuffer* sa
     BYTE* converted = nullptr;
     if (memcmp(&m_readerFormat, &m_outputFormat, sizeof m_readerFormat) != 0) {
         hr = Convert(data, length, &converted, &storeLength);
-        if (hr != S_OK) return hr == S_FALSE ? S_OK : hr;
+        if (hr != S_OK) {
+            if (length) Lose();
+            return hr == S_FALSE ? S_OK : hr;
+        }
         store = converted;
     }
     if (storeLength > m_fifo->capacity) {
         if (converted) HeapFree(GetProcessHeap(), 0, converted);
         Message(IDS_SAMPLE_TOO_BIG, "CWmaFlt::OnSample", 3641, (unsigned long)length);
+        Lose();
         return E_UNEXPECTED;
     }
     if (WaitForRoom(storeLength) && RingBuffer_Write(store, storeLength, m_fifo)) WakeReader();
@@ -463,12 +490,27 @@ STDMETHODIMP CWmaFlt::OnSample(DWORD output, QWORD, QWORD, DWORD, INSSBuffer* sa
     return S_OK;
 }
 
+void CWmaFlt::Lose()
+{
+    // Only what this start delivers counts; a seek begins anew.
+    if (m_running && !m_stopping && !m_closing) InterlockedExchange(&m_damaged, 1);
+}
+
 // ---- the host's side -------------------------------------------------------------
 
 int CWmaFlt::EndEarly(UINT id, int line)
 {
     if (!InterlockedExchange(&m_endLogged, 1)) Message(id, kReadOp, line, m_path);
     return VQ_READ_ERROR;
+}
+
+int CWmaFlt::Ended()
+{
+    if (m_closing) return -1;
+    if (CheckedAsfFailed(m_source)) return EndEarly(IDS_READ_SOURCE, 540);
+    // Stopped without reaching the end: only a stop of ours does that cleanly.
+    if (m_failed || m_damaged || !m_endOfStream) return EndEarly(IDS_READ_FAILED, 535);
+    return -1;
 }
 
 int CWmaFlt::Read(void* buffer, int count)
@@ -480,7 +522,8 @@ int CWmaFlt::Read(void* buffer, int count)
     while (WaitForSingleObject(m_hStartedEvent, kEmptyPollMs) != WAIT_OBJECT_0) {
         // A seek whose start failed never starts: the stream has ended.
         if (m_startFailed) return EndEarly(IDS_READ_NOT_STARTED, 515);
-        if (m_stopping || m_closing) return -1;
+        if (m_closing) return -1;
+        if (m_stopping || m_failed) return EndEarly(IDS_READ_NOT_STARTED, 515);
         if (GetTickCount() - begin >= kStartWaitMs) return EndEarly(IDS_READ_NOT_STARTED, 515);
     }
     uint32_t n = (uint32_t)count;
@@ -504,8 +547,10 @@ int CWmaFlt::Read(void* buffer, int count)
             break;
         }
         // The last samples may have arrived just before the end was reported.
-        if (m_endOfStream || m_stopping) {
-            if (RingBuffer_Used(m_fifo) == 0) return -1;
+        // A file that can no longer be read leaves the reader waiting for it.
+        const bool over = m_endOfStream || m_stopping || m_failed || CheckedAsfFailed(m_source);
+        if (over) {
+            if (RingBuffer_Used(m_fifo) == 0) return Ended();
             break;
         }
         if (used > 0 && m_writerNeeds) break;
@@ -524,7 +569,7 @@ int CWmaFlt::Read(void* buffer, int count)
             Grant(0, GrantAhead);
         }
         InterlockedExchange(&m_readerNeeds, (LONG)wants);
-        if (RingBuffer_Used(m_fifo) < wants && !m_endOfStream && !m_stopping && !m_startFailed)
+        if (RingBuffer_Used(m_fifo) < wants && !over && !m_startFailed)
             WaitForSingleObject(m_hDataEvent, kEmptyPollMs);
         InterlockedExchange(&m_readerNeeds, 0);
     }
@@ -551,6 +596,8 @@ int CWmaFlt::SetPosition(double seconds)
     m_position = t;
     InterlockedExchange(&m_startFailed, 0);
     InterlockedExchange(&m_endLogged, 0);
+    InterlockedExchange(&m_failed, 0);
+    InterlockedExchange(&m_damaged, 0);
     HRESULT hr = m_pReader ? m_pReader->Start((QWORD)t, 0, 1.0f, nullptr) : E_UNEXPECTED;
     if (FAILED(hr)) {
         InterlockedExchange(&m_startFailed, 1);
@@ -578,6 +625,7 @@ void CWmaFlt::Stop()
 {
     if (!m_pReader || !m_readerOpen || m_abandoned) return;
     ResetEvent(m_hStopEvent);
+    InterlockedExchange(&m_closed, 0);
     // Releases a sample callback waiting for room, so the reader can stop.
     InterlockedExchange(&m_closing, 1);
     InterlockedExchange(&m_stopping, 1);
@@ -587,12 +635,32 @@ void CWmaFlt::Stop()
     IWMReader* reader = m_pReader;
     HRESULT hr = E_FAIL;
     bool returned = CallWithin(limit, [reader] { return reader->Stop(); }, &hr);
-    if (returned && SUCCEEDED(hr)) WaitForSingleObject(m_hStopEvent, limit);
+    if (returned && SUCCEEDED(hr)) WaitStopEvent(limit, false);
     if (returned) returned = CallWithin(limit, [reader] { return reader->Close(); }, &hr);
-    if (returned && SUCCEEDED(hr)) WaitForSingleObject(m_hStopEvent, limit);
+    // The closed status is the reader's last call into this object, and it
+    // may come after Close has returned: until it has come the object, and
+    // the module's code, are left to the reader.
+    if (returned && SUCCEEDED(hr) && !WaitStopEvent(limit, true)) {
+        returned = false;
+        KeepModuleLoaded();
+    }
     m_readerOpen = false;
     if (!returned) {
         InterlockedExchange(&m_abandoned, 1);
         Message(IDS_READER_ABANDONED, "CWmaFlt::Stop", 648, m_path);
+    } else {
+        CloseCheckedAsf(m_source);
+    }
+}
+
+bool CWmaFlt::WaitStopEvent(DWORD ms, bool closed)
+{
+    // A stopped status that came late must not pass for the closed one.
+    for (const DWORD begin = GetTickCount();;) {
+        if (closed && m_closed) return true;
+        const DWORD spent = GetTickCount() - begin;
+        if (spent >= ms || WaitForSingleObject(m_hStopEvent, ms - spent) != WAIT_OBJECT_0)
+            return closed && m_closed;
+        if (!closed) return true;
     }
 }

@@ -167,6 +167,17 @@ public:
     CRITICAL_SECTION m_clockLock;
     // This start ended on an error, and that was logged.
     LONG volatile m_endLogged = 0;
+    // The checked bytes of the file, which the reader reads instead of the
+    // file itself where the file is checked first (NULL elsewhere).
+    IStream* m_source = nullptr;
+    // The reader failed (it reported an error, or stopped on its own): the
+    // stream ends on an error once the ring is empty.
+    LONG volatile m_failed = 0;
+    // A sample of this start was lost: the stream ends on an error where it
+    // would have ended.
+    LONG volatile m_damaged = 0;
+    // The reader reported its close: it calls nothing of ours any more.
+    LONG volatile m_closed = 0;
 
     // Stops and closes the reader, then destroys the stream object unless
     // the reader was abandoned. Objects that opened a reader are destroyed
@@ -186,6 +197,9 @@ private:
     // Ends the stream of this start on an error (VQ_READ_ERROR), saying why
     // in the log once.
     int EndEarly(UINT id, int line);
+    // How a start whose ring is empty and which delivers no more ends: -1 at
+    // the true end of the stream, else on an error.
+    int Ended();
     // Creates and opens a metadata editor on the file and takes its header info.
     HRESULT OpenEditor(const char* path, const EditorSteps& steps);
     // S_OK with a converted copy, S_FALSE when the sample cannot be converted
@@ -194,6 +208,10 @@ private:
     // Waits until `bytes` can go into the ring, or the stream stops or seeks:
     // false then.
     bool WaitForRoom(uint32_t bytes);
+    // A sample of output 0 could not be stored: the stream is cut here.
+    void Lose();
+    // Waits up to `ms` for the stop or close status (`closed`).
+    bool WaitStopEvent(DWORD ms, bool closed);
     // Wakes whoever waits on the ring when what it needs is there.
     void WakeReader();
     void WakeWriter();

@@ -14,6 +14,7 @@
 #include "input_module_harness.h"
 #include "pcm_compare.h"
 #include "test_support.h"
+#include "vq_module.h"
 
 namespace {
 
@@ -142,6 +143,40 @@ TEST_F(RealWma, SeekDeliversFromTheNewPosition)
     vqtest::PcmMatch match = vqtest::MatchPcm(got, ref, 2, 66150 + 8192);
     EXPECT_GE(match.snrDb, 40.0);
     EXPECT_NEAR(match.offset, 66150 + 4096, 8192);
+}
+
+// A file cut while it is read (from outside: the module lets no one write to
+// it meanwhile): what was decoded is handed over, and the stream ends on an
+// error.
+TEST_F(RealWma, FileCutWhileReadEndsOnAnError)
+{
+    typedef char*(__cdecl * UnixName)(const WCHAR*);
+    auto unixName = reinterpret_cast<UnixName>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+    ASSERT_NE(unixName, nullptr);
+    std::string dir = vqtest::MakeTempDir("velvetcut"), path = dir + "\\six.wma";
+    ASSERT_TRUE(CopyFileA(Data("reader\\six.wma").c_str(), path.c_str(), FALSE));
+    void* h = m()->input.Open(path.c_str(), nullptr);
+    ASSERT_NE(h, nullptr) << g_h.LogText();
+    std::vector<char> buf(17640);
+    int n = m()->input.Read(buf.data(), (int)buf.size(), h);
+    ASSERT_GT(n, 0);
+    std::wstring wide(path.begin(), path.end());
+    std::string cmd = std::string("Z:\\usr\\bin\\truncate -s 20000 ") + unixName(wide.c_str());
+    STARTUPINFOA si = {sizeof si};
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) << cmd;
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    size_t got = n;
+    while ((n = m()->input.Read(buf.data(), (int)buf.size(), h)) > 0) got += n;
+    EXPECT_EQ(n, VQ_READ_ERROR);
+    EXPECT_LT(got / 176400.0, 5.0);
+    EXPECT_NE(g_h.LogText().find("the file could not be read to its end, the stream of " + path + " ends here"),
+              std::string::npos)
+        << g_h.LogText();
+    EXPECT_EQ(m()->input.Close(h), 1);
+    vqtest::RemoveTree(dir);
 }
 
 TEST_F(RealWma, TagsOfFilesComeFromOurHeaderReader)

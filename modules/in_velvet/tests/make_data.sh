@@ -276,6 +276,10 @@ index = bytes.fromhex('d329e2d6da35d111903400a0c90349be') + struct.pack('<Q', 24
 # A packet with a media object of 2 GiB.
 bad_packet = open('bad/object_2g.wma', 'rb').read()[header + 50:header + 50 + packet_size]
 count_plus_1 = patched(header + 40, q(header + 40) + 1)
+# The same packet with the length type bits of its error correction set: the
+# reader takes it as it takes the other (two bytes of error correction data).
+ec_type_packet = bytes([bad_packet[0] | 0x20]) + bad_packet[1:]
+broadcast = patched(props + 64, struct.unpack('<I', good[props + 64:props + 68])[0] | 1, size=4)
 id3v1 = b'TAG' + b'Sweep Title'.ljust(30, b'\0') + b'Sweep Artist'.ljust(30, b'\0') + bytes(30) + b'2004' + bytes(28) + b'\0\4\xff'
 files = {
     'tail-id3v1': good + id3v1,
@@ -287,6 +291,12 @@ files = {
     # The reader then reads a packet's worth after the data object.
     'data-count-plus-1-index': count_plus_1 + index,
     'data-count-plus-1-bad-packet': count_plus_1 + bad_packet,
+    'data-count-plus-1-ec-type-packet': count_plus_1 + ec_type_packet,
+    # A broadcast file: the reader reads on past its data object.
+    'broadcast-count-0': patched(header + 40, 0, broadcast),
+    'broadcast-count-0-ec-type-packet': patched(header + 40, 0, broadcast) + ec_type_packet,
+    'broadcast-count-exact': broadcast,
+    'broadcast-count-exact-ec-type-packet': broadcast + ec_type_packet,
     'data-count-minus-1': patched(header + 40, q(header + 40) - 1),
     'data-count-0': patched(header + 40, 0),
     'play-duration-0': patched(props + 40, 0),

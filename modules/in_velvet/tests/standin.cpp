@@ -63,13 +63,14 @@ private:
 
 class Buffer final : public Counted<INSSBuffer> {
 public:
-    Buffer(const BYTE* data, size_t n) : data_(data, data + n) {}
+    Buffer(const BYTE* data, size_t n, bool fails) : data_(data, data + n), fails_(fails) {}
     STDMETHODIMP GetLength(DWORD*) override NOTIMPL;
     STDMETHODIMP SetLength(DWORD) override NOTIMPL;
     STDMETHODIMP GetMaxLength(DWORD*) override NOTIMPL;
     STDMETHODIMP GetBuffer(BYTE**) override NOTIMPL;
     STDMETHODIMP GetBufferAndLength(BYTE** data, DWORD* length) override
     {
+        if (fails_) return E_OUTOFMEMORY;
         *data = data_.data();
         *length = (DWORD)data_.size();
         return S_OK;
@@ -77,6 +78,7 @@ public:
 
 private:
     std::vector<BYTE> data_;
+    bool fails_;
 };
 
 class Props final : public Counted<IWMOutputMediaProps> {
@@ -250,6 +252,7 @@ public:
     {
         ULONG n = --refs_;
         if (!n) {
+            if (closing_ && !closedSent_) ++record_->releasedBeforeClosed;
             Shut();
             delete this;
         }
@@ -278,6 +281,12 @@ public:
         InCall in(calls_, record_->callsRunning);
         if (g_script.closeBlocks) WaitForSingleObject(g_released, INFINITE);
         if (!worker_.joinable()) return E_UNEXPECTED;
+        if (g_script.closedLateMs) {
+            // The callback thread sends the closed status when it gets to it.
+            closing_ = true;
+            Queue(Op{OpClose, 0});
+            return S_OK;
+        }
         Shut();
         return S_OK;
     }
@@ -424,7 +433,7 @@ private:
 
     void Deliver(DWORD output, QWORD pts, QWORD duration, const BYTE* data, size_t n)
     {
-        Buffer* b = new Buffer(data, n);
+        Buffer* b = new Buffer(data, n, output == 0 && samples_++ == g_script.failBufferAt);
         ++g_record->inSample;
         HRESULT hr = callback_->OnSample(output, pts, duration, 0, b, context_);
         --g_record->inSample;
@@ -459,7 +468,10 @@ private:
                 lock.lock();
                 break;
             case OpClose:
+                if (closing_) Sleep(g_script.closedLateMs);
                 Status(WMT_CLOSED, hr);
+                if (closing_) ++record_->lateClosed;
+                closedSent_ = true;
                 return;
             }
         }
@@ -533,6 +545,8 @@ private:
     void* context_ = nullptr;
     QWORD grant_ = 0;
     int starts_ = 0;
+    int samples_ = 0;
+    std::atomic<bool> closing_{false}, closedSent_{false};
     WAVEFORMATEX format_;
     std::vector<BYTE> data_;
 };

@@ -47,6 +47,8 @@ struct Script {
     std::vector<std::pair<WMT_STATUS, HRESULT>> extraStatuses;  // sent after started
     bool openBlocks = false;             // IWMReader::Open does not return until ReleaseBlocked
     bool closeBlocks = false;            // nor does IWMReader::Close
+    DWORD closedLateMs = 0;              // Close returns at once, the closed status comes this much later
+    int failBufferAt = -1;               // the sample of output 0 of this number gives no buffer
     DWORD callWaitMs = 0;                // the runtime's bound of a blocking reader call (0: the module's)
     void (*callThreadEnding)(void) = nullptr;  // the runtime's CallThreadEnding
     // DeliverTime called on a thread not the reader's first waits (at most
@@ -73,6 +75,8 @@ struct Record {
     std::atomic<int> callsRunning{0};    // Open or Close calls of readers running now
     std::atomic<int> freedInCall{0};     // a reader destroyed while a call of it was still running
     std::atomic<int> deliverStuck{0};    // DeliverTime gave up waiting for its OnTime callback
+    std::atomic<int> lateClosed{0};      // closed statuses sent after Close returned
+    std::atomic<int> releasedBeforeClosed{0};  // a reader let go of before its closed status was sent
     std::vector<HRESULT> sampleResults;  // of output 0, in order (guarded by the stand-in)
     std::vector<std::pair<std::wstring, Value>> sets;  // every SetAttribute, in order
     int flushes = 0;

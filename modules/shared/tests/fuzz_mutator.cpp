@@ -992,6 +992,44 @@ void AsfPacketSplice(Bytes& b, const AsfFile& f, Rng& r, std::string* log)
     else b.insert(b.begin() + to, packet.begin(), packet.end());
 }
 
+// One to three whole packets past the counted data, where the reader may
+// read them: a data object counting one packet more than it holds (with the
+// file properties' count as well, or not), a broadcast file counting 0 or its
+// packets, or an exact count. Each packet is one of the file's own with a
+// media object of 2 GiB, or another bad value, in a payload, then any value
+// of its first byte and of its length type byte.
+void AsfPastData(Bytes& b, Rng& r, std::string* log)
+{
+    AsfFile f = AsfLayout(b);
+    size_t props = AsfChild(b, f, kIdFileProps);
+    if (f.data == kNone || f.packetCount == 0 || props == kNone || props + 104 > b.size()) return;
+    static const char* const kinds[] = {"count-plus-1", "counts-plus-1", "broadcast-count-0", "broadcast-count-exact",
+                                        "count-exact"};
+    const int kind = (int)r.Below(5);
+    *log += std::string("asf-past-data-") + kinds[kind] + " ";
+    const size_t end = f.packets + f.packetCount * f.packetSize;
+    if (kind <= 1) PutLE64(b, f.data + 40, f.packetCount + 1);
+    if (kind == 1) PutLE64(b, props + 24 + 32, f.packetCount + 1);
+    if (kind == 2 || kind == 3) {
+        b[props + 24 + 64] |= 1;
+        PutLE64(b, f.data + 40, kind == 2 ? 0 : f.packetCount);
+    }
+    for (uint32_t i = 0, n = 1 + (r.OneIn(4) ? r.Below(3) : 0); i < n; ++i) {
+        size_t from = f.packets + r.Below((uint32_t)f.packetCount) * f.packetSize;
+        Bytes packet(b.begin() + from, b.begin() + from + f.packetSize);
+        AsfPacketFields p = AsfPacket(packet, 0, f.packetSize);
+        if (!p.payloads.empty()) {
+            const AsfPayloadFields& q = p.payloads[r.Below((uint32_t)p.payloads.size())];
+            if (q.replicatedBytes >= 8 && q.replicated + 8 <= packet.size())
+                PutLE(packet, q.replicated, r.OneIn(2) ? 0x80000000u : Interesting(r), 4);
+            if (r.OneIn(4)) PutField(packet, q.length, Interesting(r));
+        }
+        if (!r.OneIn(4)) packet[0] = (uint8_t)r.Below(256);
+        if (p.flags != kNone && !r.OneIn(4)) packet[p.flags] = (uint8_t)r.Below(256);
+        b.insert(b.begin() + end + i * f.packetSize, packet.begin(), packet.end());
+    }
+}
+
 void Asf(Bytes& b, Rng& r, std::string* log)
 {
     AsfFile f = AsfLayout(b);
@@ -1022,6 +1060,10 @@ void Asf(Bytes& b, Rng& r, std::string* log)
 Bytes Mutate(const Bytes& seed, Format format, Rng& rng, std::string* log)
 {
     Bytes b = seed;
+    if (format == Format::WmaPastData) {
+        AsfPastData(b, rng, log);
+        return b;
+    }
     int count = 1 + rng.Below(3);
     for (int i = 0; i < count; ++i) {
         if (rng.OneIn(3)) {

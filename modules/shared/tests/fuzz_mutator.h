@@ -30,14 +30,15 @@ private:
     uint64_t s_;
 };
 
-enum class Format { Mpeg, Wav, Wma };
+// WmaPastData: only whole packets put past the counted data of an ASF file.
+enum class Format { Mpeg, Wav, Wma, WmaPastData };
 
 // The random stream of file number `index` of a run started with `seed`:
 // any single file of a run can be made again on its own.
 inline Rng FileRng(uint64_t seed, uint64_t index) { return Rng(seed * 0x2545F4914F6CDD1DULL + index * 0x9E3779B97F4A7C15ULL); }
 
-// One to three mutations of a copy of seed; the names of the mutations
-// applied are appended to log (separated by blanks).
+// One to three mutations of a copy of seed (for WmaPastData, that one); the
+// names of the mutations applied are appended to log (separated by blanks).
 Bytes Mutate(const Bytes& seed, Format format, Rng& rng, std::string* log);
 
 }  // namespace vqfuzz

@@ -122,7 +122,9 @@ void RunFuzz(const FuzzRun& run)
     InputModuleHarness h;
     ASSERT_TRUE(h.Load(run.dll, "fuzz"));
     // The file under test lives in the build tree, so it outlives a crash.
-    std::string work = vqtest::TestDataDir() + "\\fuzz_work_" + run.seedDir;
+    // One folder per run: runs over the same seeds may go on side by side.
+    std::string work = vqtest::TestDataDir() + "\\fuzz_work_" + run.seedDir +
+                       (run.format == vqfuzz::Format::WmaPastData ? "_past_data" : "");
     vqtest::RemoveTree(work);
     CreateDirectoryA(work.c_str(), nullptr);
     std::string path = work + "\\current" + run.ext;
@@ -195,5 +197,7 @@ TEST(InputFuzz, Mpeg) { RunFuzz({"in_strata.dll", vqfuzz::Format::Mpeg, "mpeg", 
 TEST(InputFuzz, Wav) { RunFuzz({"in_linear.dll", vqfuzz::Format::Wav, "wav", ".wav", 2000}); }
 
 TEST(InputFuzz, Wma) { RunFuzz({"in_velvet.dll", vqfuzz::Format::Wma, "wma", ".wma", 1000}); }
+
+TEST(InputFuzz, WmaPastData) { RunFuzz({"in_velvet.dll", vqfuzz::Format::WmaPastData, "wma", ".wma", 1000}); }
 
 }  // namespace
