@@ -356,6 +356,7 @@ TEST_F(StoreTest, TableWriteMatchesKeyByKeyWrites)
     files.push_back("[A]\r\nx=1\r\n[S]\r\nGain=4\r\nName=dflt\r\nMode=3\r\nRatio=2.500000\r\nLong=l\r\n[B]\r\ny=2\r\n");
     files.push_back("[S]  \r\nGain = 4\r\nMode=3  \r\n\r\n[B]\r\ny=2   \r\n");
     files.push_back("[S]\r\nName=trailing  \r\n");
+    files.push_back("[S]\r\n; note\r\nGain=4\r\n");
     for (size_t row = 0; row < files.size(); ++row)
         for (int values = 0; values < 3; ++values) {
             std::vector<SettingRecord> t = OddRecords();
@@ -377,6 +378,23 @@ TEST_F(StoreTest, TableWriteMatchesKeyByKeyWrites)
             }
             EXPECT_EQ(got, expected) << "row " << row << " values " << values;
         }
+    // The system keeps a file it wrote more than 2 s ago in memory as written
+    // (a value with trailing blanks included); the first key write saves that
+    // copy and reloads it from the file, which trims the blanks.
+    std::vector<SettingRecord> t = OddRecords();
+    for (auto& r : t) memcpy(r.currentValue, r.defaultValue, sizeof r.currentValue);
+    std::string expected;
+    for (int pass = 0; pass < 2; ++pass) {
+        WriteIni("[A]\r\nk=1\r\n");
+        SettingRecord blank = TextRecord("k", "");
+        strcpy(reinterpret_cast<char*>(blank.currentValue), "v  ");
+        Write(&blank, 1, "A");
+        Sleep(2200);
+        if (pass) Write(t.data(), (int)t.size(), "S");
+        else for (auto& r : t) Write(&r, 1, "S");
+        if (pass) EXPECT_EQ(Ini(), expected);
+        else expected = Ini();
+    }
 }
 
 // Counts PylConfig's profile calls by patching its import table.
