@@ -529,7 +529,11 @@ PYLCONFIG_API int __cdecl PylConfigRead(SettingRecord* table, int count, const c
     pylcfg::SectionName(sect, section);
     // Several records: one section read, the keys looked up in memory.
     pylcfg::SectionView view;
-    const bool whole = count > 1 && view.Load(sect, path);
+    bool whole = false;
+    try {
+        whole = count > 1 && view.Load(sect, path);
+    } catch (...) {  // out of memory: the key-by-key way
+    }
     for (int i = 0; i < count; ++i) pylcfg::ReadOne(table[i], sect, path, whole ? &view : nullptr);
     return 0;
 }
@@ -541,7 +545,10 @@ PYLCONFIG_API int __cdecl PylConfigWrite(SettingRecord* table, int count, const 
     pylcfg::IniPathOf(module, path);
     pylcfg::SectionName(sect, section);
     if (strpbrk(sect, "\r\n")) return 0;  // a section line cannot hold a line break
-    if (count > 1 && pylcfg::WriteSection(table, count, sect, path)) return 0;
+    try {
+        if (count > 1 && pylcfg::WriteSection(table, count, sect, path)) return 0;
+    } catch (...) {  // out of memory: the key-by-key way (writes already made are no-ops there)
+    }
     for (int i = 0; i < count; ++i) pylcfg::WriteOne(table[i], sect, path);
     return 0;
 }

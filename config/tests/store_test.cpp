@@ -319,6 +319,7 @@ const char* const kOddFiles[] = {
     "[S]\r\n;Gain=9\r\nMode\r\nMode=4\r\n=5\r\nName\r\n[S\r\nGain=6\r\n",
     "[S]\nGain=\t8\t\nName=a\tb\nLong=caf\xe9\nTag=why?\n",
     "\xef\xbb\xbf[S]\r\nName=caf\xc3\xa9\r\nGain=2\r\n",
+    "[S]\r\n=5\r\nGain=6\r\n",
 };
 
 std::vector<SettingRecord> OddRecords()

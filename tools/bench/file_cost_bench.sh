@@ -57,9 +57,11 @@ make_mp3() {  # file seconds
         mv "$1.tmp" "$1"
     fi
 }
+rm -rf "$work/in"
 mkdir -p "$work/in/short" "$work/in/long"
 make_mp3 "$work/in/clip.mp3" "$seconds"
-make_mp3 "$work/in/long/long.mp3" $((files * seconds))
+total=$(awk -v n="$files" -v s="$seconds" 'BEGIN { print n * s }')
+make_mp3 "$work/in/long/long.mp3" "$total"
 for i in $(seq -f %03g "$files"); do
     [ -f "$work/in/short/clip$i.mp3" ] || cp "$work/in/clip.mp3" "$work/in/short/clip$i.mp3"
 done
@@ -67,15 +69,17 @@ shortlist=()
 for f in "$work/in/short/"*.mp3; do shortlist+=("$(win "$f")"); done
 
 # Prints the engine seconds of one batch: <build> <chain or none> <short or long> [trace file].
+# Both builds write to the same folder (the encoder keeps it in its INI file), then the WAV files move.
 batch() {
-    local dir=$work/$1 out=$work/$1/out-$2-$3 dsp=() input=()
+    local dir=$work/$1 out=$work/out/$2-$3 dsp=() input=()
     [ "$2" = chain ] && dsp=(--dsp "$chain")
     if [ "$3" = short ]; then input=("${shortlist[@]}"); else input=("$(win "$work/in/long/long.mp3")"); fi
-    rm -rf "$out"
+    rm -rf "$out" "$dir/out-$2-$3"
     mkdir -p "$out"
     (cd "$dir" && WINEDEBUG=${4:+trace+profile} "$run" "$dir/vq_headless.exe" --modules "$(win "$dir/modules")" \
         "${dsp[@]}" --out "$(win "$out")" --pattern "%f.wav" --log "$(win "$dir/bench.log")" --time "${input[@]}") \
         >"${4:-$work/last.txt}"
+    mv "$out" "$dir/out-$2-$3"
     tr -d '\r' <"${4:-$work/last.txt}" | awk '/^engine-seconds/ {print $2}'
 }
 best() { printf '%s\n' "$@" | sort -g | head -1; }
@@ -85,7 +89,7 @@ if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
 else
     echo "32-bit programs run natively"
 fi
-echo "$files files of $seconds s against one of $((files * seconds)) s; best of $rounds rounds"
+echo "$files files of $seconds s against one of $total s; best of $rounds rounds"
 
 # A first batch from no INI files at all, kept for the comparison.
 for tag in $builds; do
@@ -112,6 +116,9 @@ for tag in $builds; do
         printf "%-4s %-5s: %d files %.3f s, one file %.3f s -> %.1f ms per file beyond the audio\n" "$tag" "$variant" \
             "$files" "$s" "$l" "$(awk -v s="$s" -v l="$l" -v n="$files" 'BEGIN { print (s - l) * 1000 / (n - 1) }')"
     done
+    # Every MP3 decodes to a little more than its length (encoder delay and padding).
+    du -cb "$work/$tag/out-chain-short/"*.wav | tail -1 | awk -v l="$(du -cb "$work/$tag/out-chain-long/"*.wav | tail -1 | cut -f1)" \
+        -v n="$files" '{ printf "     audio out: short files %.2f s, long file %.2f s\n", ($1 - 44 * n) / 176400, (l - 44) / 176400 }'
     batch "$tag" chain short "$work/$tag/trace.txt" >/dev/null
     tr -d '\r' <"$work/$tag/trace.txt" | awk -v tag="$tag" -v n="$files" '
         /trace:profile:GetPrivateProfileStringW (L"|NULL)/ { key++ }
