@@ -433,6 +433,10 @@ bool SectionWriteMatches(const SectionView& view, const char* section, const cha
         if (!e.hasValue) return false;
         if (!e.value.empty() && IsProfileBlank(e.value.back())) return false;
         if (e.value.find_first_of("\r\n") != std::string::npos) return false;
+        // Keys this process wrote that a reload would read differently.
+        if (!e.key.empty() && (IsProfileBlank(e.key[0]) || IsProfileBlank(e.key.back()))) return false;
+        if (e.key.find_first_of("\r\n") != std::string::npos || (e.key[0] == '[' && e.key.find(']') != std::string::npos))
+            return false;
     }
     if (!IsPlainText(section, strlen(section))) return false;
     HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
