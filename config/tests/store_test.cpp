@@ -359,12 +359,12 @@ TEST_F(StoreTest, TableWriteMatchesKeyByKeyWrites)
     files.push_back("[S]\r\nName=trailing  \r\n");
     files.push_back("[S]\r\n; note\r\nGain=4\r\n");
     for (size_t row = 0; row < files.size(); ++row)
-        for (int values = 0; values < 3; ++values) {
+        for (int values = 0; values < 4; ++values) {
             std::vector<SettingRecord> t = OddRecords();
             for (auto& r : t) memcpy(r.currentValue, r.defaultValue, sizeof r.currentValue);
             if (values > 0) SettingStore<int32_t>(t[0].currentValue, 4);  // one value changed
-            if (values > 1) {  // several, one with blanks, and the same key twice
-                strcpy(reinterpret_cast<char*>(t[1].currentValue), "  two words ");
+            if (values > 1) {  // several, the same key twice, then one text with blanks
+                if (values > 2) strcpy(reinterpret_cast<char*>(t[1].currentValue), "  two words ");
                 SettingStore<double>(t[3].currentValue, -1.0);
                 strcpy(t[4].name, "gain");
                 SettingStore<int32_t>(t[2].currentValue, 7);
