@@ -6,6 +6,7 @@
 #include <math.h>
 #include <stdint.h>
 #include <string>
+#include <vector>
 
 #include "pyl_config.h"
 #include "test_support.h"
@@ -304,6 +305,162 @@ TEST_F(StoreTest, ListCountIsBoundedByTheLimitsField)
     Read(&m, 1);
     EXPECT_EQ(I32(l), 3);
     EXPECT_EQ(I32(m), 77);
+}
+
+// Damaged and unusual files: a table read in one call must give what reading
+// each record on its own (one key-reader call each) gives on the same file.
+const char* const kOddFiles[] = {
+    "",  // no file
+    "[Other]\r\nGain=3\r\n",
+    "[s]\r\ngain=5\r\nNAME=abc\r\nmode=2\r\n",
+    "[S]\r\n  Gain  =  7  \r\n Name =  x y  \r\n\tMode\t=\t4\t\r\n",
+    "[S]\r\nName=\"quoted\"\r\nLong='single'\r\nMode=\"5\r\nRatio=\"\"\r\nTag=\"a'\r\n",
+    "[S]\r\nGain=1\r\nGain=2\r\nName=first\r\nname=second\r\n[S]\r\nMode=9\r\n",
+    "[S]\r\n;Gain=9\r\nMode\r\nMode=4\r\n=5\r\nName\r\n[S\r\nGain=6\r\n",
+    "[S]\nGain=\t8\t\nName=a\tb\nLong=caf\xe9\nTag=why?\n",
+    "\xef\xbb\xbf[S]\r\nName=caf\xc3\xa9\r\nGain=2\r\n",
+    "[S]\r\n=5\r\nGain=6\r\n",
+};
+
+std::vector<SettingRecord> OddRecords()
+{
+    std::vector<SettingRecord> t = {IntRecord("Gain", 11),     TextRecord("Name", "dflt"), IntRecord("Mode", 3),
+                                    DoubleRecord("Ratio", 2.5), TextRecord("Long", "l"),   TextRecord("Tag", "\"t\"")};
+    for (auto& r : t) memset(r.currentValue, 0x55, sizeof r.currentValue);
+    return t;
+}
+
+TEST_F(StoreTest, TableReadMatchesKeyByKeyReads)
+{
+    std::vector<std::string> files(kOddFiles, kOddFiles + sizeof kOddFiles / sizeof *kOddFiles);
+    // Over-long values, quoted and not, around the 1023-character cut.
+    for (size_t n : {1021u, 1022u, 1023u, 1024u, 1100u})
+        files.push_back("[S]\r\nName=\"" + std::string(n, 'q') + "\"\r\nLong=" + std::string(n, 'u') +
+                        "\r\nTag='" + std::string(n - 1, 't') + "'\r\n");
+    for (size_t row = 0; row < files.size(); ++row) {
+        DeleteFileA(ini_.c_str());
+        if (row) WriteIni(files[row]);
+        std::vector<SettingRecord> all = OddRecords(), one = OddRecords();
+        Read(all.data(), (int)all.size(), "S");
+        for (size_t i = 0; i < one.size(); ++i) {
+            Read(&one[i], 1, "S");
+            EXPECT_EQ(memcmp(&all[i], &one[i], sizeof one[i]), 0) << "row " << row << " record " << one[i].name;
+        }
+    }
+}
+
+// A table written in one call must leave the file byte for byte as writing
+// each record on its own (one key-writer call each) leaves it.
+TEST_F(StoreTest, TableWriteMatchesKeyByKeyWrites)
+{
+    std::vector<std::string> files(kOddFiles, kOddFiles + sizeof kOddFiles / sizeof *kOddFiles);
+    files.push_back("[A]\r\nx=1\r\n[S]\r\nGain=4\r\nName=dflt\r\nMode=3\r\nRatio=2.500000\r\nLong=l\r\n[B]\r\ny=2\r\n");
+    files.push_back("[S]  \r\nGain = 4\r\nMode=3  \r\n\r\n[B]\r\ny=2   \r\n");
+    files.push_back("[S]\r\nName=trailing  \r\n");
+    files.push_back("[S]\r\n; note\r\nGain=4\r\n");
+    for (size_t row = 0; row < files.size(); ++row)
+        for (int values = 0; values < 4; ++values) {
+            std::vector<SettingRecord> t = OddRecords();
+            for (auto& r : t) memcpy(r.currentValue, r.defaultValue, sizeof r.currentValue);
+            if (values > 0) SettingStore<int32_t>(t[0].currentValue, 4);  // one value changed
+            if (values > 1) {  // several, the same key twice, then one text with blanks
+                if (values > 2) strcpy(reinterpret_cast<char*>(t[1].currentValue), "  two words ");
+                SettingStore<double>(t[3].currentValue, -1.0);
+                strcpy(t[4].name, "gain");
+                SettingStore<int32_t>(t[2].currentValue, 7);
+            }
+            std::string expected, got;
+            for (int pass = 0; pass < 2; ++pass) {
+                DeleteFileA(ini_.c_str());
+                if (row) WriteIni(files[row]);
+                if (pass) Write(t.data(), (int)t.size(), "S");
+                else for (auto& r : t) Write(&r, 1, "S");
+                (pass ? got : expected) = vqtest::FileExists(ini_) ? Ini() : "(no file)";
+            }
+            EXPECT_EQ(got, expected) << "row " << row << " values " << values;
+        }
+    // The system keeps a file it wrote more than 2 s ago in memory as written
+    // (a value with trailing blanks included); the first key write saves that
+    // copy and reloads it from the file, which trims the blanks.
+    std::vector<SettingRecord> t = OddRecords();
+    for (auto& r : t) memcpy(r.currentValue, r.defaultValue, sizeof r.currentValue);
+    std::string expected;
+    for (int pass = 0; pass < 2; ++pass) {
+        WriteIni("[A]\r\nk=1\r\n");
+        SettingRecord blank = TextRecord("k", "");
+        strcpy(reinterpret_cast<char*>(blank.currentValue), "v  ");
+        Write(&blank, 1, "A");
+        Sleep(2200);
+        if (pass) Write(t.data(), (int)t.size(), "S");
+        else for (auto& r : t) Write(&r, 1, "S");
+        if (pass) EXPECT_EQ(Ini(), expected);
+        else expected = Ini();
+    }
+}
+
+// Counts PylConfig's profile calls by patching its import table.
+int g_profileCalls = 0;
+FARPROC g_real[4];
+DWORD WINAPI CountGetKey(LPCSTR s, LPCSTR k, LPCSTR d, LPSTR b, DWORD n, LPCSTR f)
+{
+    return ++g_profileCalls, reinterpret_cast<decltype(&CountGetKey)>(g_real[0])(s, k, d, b, n, f);
+}
+DWORD WINAPI CountGetSection(LPCSTR s, LPSTR b, DWORD n, LPCSTR f)
+{
+    return ++g_profileCalls, reinterpret_cast<decltype(&CountGetSection)>(g_real[1])(s, b, n, f);
+}
+BOOL WINAPI CountSetKey(LPCSTR s, LPCSTR k, LPCSTR v, LPCSTR f)
+{
+    return ++g_profileCalls, reinterpret_cast<decltype(&CountSetKey)>(g_real[2])(s, k, v, f);
+}
+BOOL WINAPI CountSetSection(LPCSTR s, LPCSTR v, LPCSTR f)
+{
+    return ++g_profileCalls, reinterpret_cast<decltype(&CountSetSection)>(g_real[3])(s, v, f);
+}
+
+void HookProfileCalls(HMODULE m)
+{
+    const char* names[4] = {"GetPrivateProfileStringA", "GetPrivateProfileSectionA", "WritePrivateProfileStringA",
+                            "WritePrivateProfileSectionA"};
+    void* hooks[4] = {(void*)CountGetKey, (void*)CountGetSection, (void*)CountSetKey, (void*)CountSetSection};
+    BYTE* base = reinterpret_cast<BYTE*>(m);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(
+        base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+    for (; imp->Name; ++imp) {
+        auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
+        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+        for (; name->u1.AddressOfData; ++name, ++slot)
+            for (int i = 0; i < 4; ++i)
+                if (!IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) &&
+                    !strcmp((const char*)reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)->Name,
+                            names[i]) && slot->u1.Function != (ULONG_PTR)hooks[i]) {
+                    DWORD old;
+                    VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &old);
+                    g_real[i] = reinterpret_cast<FARPROC>(slot->u1.Function);
+                    slot->u1.Function = (ULONG_PTR)hooks[i];
+                    VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, old, &old);
+                }
+    }
+}
+
+TEST_F(StoreTest, ATableCostsOneSectionCall)
+{
+    HookProfileCalls(GetModuleHandleA("PylConfig.dll"));
+    std::vector<SettingRecord> t = OddRecords();
+    strcpy(reinterpret_cast<char*>(t[5].defaultValue), "t");  // a quoted one would lose its quotes when read back
+    WriteIni("[Other]\r\nGain=3\r\n");
+    auto calls = [&](bool write) {
+        g_profileCalls = 0;
+        (write ? PylConfigWrite : PylConfigRead)(t.data(), (int)t.size(), "S", module_);
+        return g_profileCalls;
+    };
+    EXPECT_EQ(calls(false), 1);
+    EXPECT_LE(calls(true), 4);  // every key new: one section written
+    EXPECT_EQ(calls(false), 1);
+    EXPECT_EQ(calls(true), 1);  // nothing changed: nothing written
+    EXPECT_NE(Ini().find("[S]\r\nGain=11\r\nName=dflt\r\nMode=3\r\nRatio=2.500000\r\nLong=l\r\nTag=t\r\n"),
+              std::string::npos) << Ini();
 }
 
 }  // namespace
