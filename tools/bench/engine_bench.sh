@@ -111,15 +111,8 @@ else
     echo "32-bit programs run natively"
 fi
 if [ "${3:-}" = pinned ]; then
-    # The prefix wine-run.sh picks for the programs (beside their build tree),
-    # by which lower_thread knows the run's process.
-    if [ -z "${WINEPREFIX:-}" ]; then
-        d=$work
-        while [ "$d" != / ] && [ ! -f "$d/CMakeCache.txt" ]; do d=$(dirname "$d"); done
-        [ "$d" = / ] && d=$work
-        WINEPREFIX=$d/wineprefix
-    fi
-    export WINEPREFIX WINEARCH=win32
+    # lower_thread finds the run's process by its prefix.
+    . "$(dirname "$0")/bench_prefix.sh" "$work"
     mp3=$(make_mp3 240)
     echo "one processor (taskset -c 0), 240 s MP3 -> WAV:"
     for round in 1 2; do

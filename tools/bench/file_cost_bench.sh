@@ -24,14 +24,7 @@ win() { echo "Z:${1//\//\\}"; }
 chain=1:2:3:4:5:6:8  # compressor, limiter, normalizer, expander, five-band, karaoke, enhancer
 dsps="dsp_squeeze dsp_ceiling dsp_leveler dsp_lowgate dsp_tiers dsp_voxcut dsp_spread"
 
-# The prefix wine-run.sh picks for the program: beside its build tree.
-if [ -z "${WINEPREFIX:-}" ]; then
-    d=$work
-    while [ "$d" != / ] && [ ! -f "$d/CMakeCache.txt" ]; do d=$(dirname "$d"); done
-    [ "$d" = / ] && d=$work
-    WINEPREFIX=$d/wineprefix
-fi
-export WINEPREFIX WINEARCH=win32
+. "$(dirname "$0")/bench_prefix.sh" "$work"
 
 builds="new"
 [ -n "$base" ] && builds="base new"

@@ -29,14 +29,7 @@ cp "$bin/modules/in_strata.dll" "$work/modules/"
 cp "$bin"/*.dll "$work/" 2>/dev/null || true
 cp "$bin/strata_bench.exe" "$work/"
 
-# The prefix wine-run.sh picks for the program: beside its build tree.
-if [ -z "${WINEPREFIX:-}" ]; then
-    d=$work
-    while [ "$d" != / ] && [ ! -f "$d/CMakeCache.txt" ]; do d=$(dirname "$d"); done
-    [ "$d" = / ] && d=$work
-    WINEPREFIX=$d/wineprefix
-fi
-export WINEPREFIX WINEARCH=win32
+. "$(dirname "$0")/bench_prefix.sh" "$work"
 
 make_mp3() {  # seconds
     local f="$work/bench_$1s.mp3"
