@@ -22,13 +22,7 @@ if [ -n "${VQ_BENCH_QEMU:-}" ] && [ -z "${VQ_BENCH_IN_NS:-}" ]; then
         printf "%s" ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$VQ_BENCH_QEMU:F" \
             >/proc/sys/fs/binfmt_misc/register && exec bash "$0" "$@"' "$0" "$@"
 fi
-bin=$(cd "${1:?bin dir}" && pwd)
-work=${2:?work dir}
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-run="$here/../wine-run.sh"
-win() { echo "Z:${1//\//\\}"; }
+. "$(dirname "$0")/bench_common.sh" "$@"
 
 for f in modules/enc_linear.dll modules/in_strata.dll vq_headless.exe bench_floor.exe; do
     [ -f "$bin/$f" ] || { echo "missing $bin/$f"; exit 1; }
@@ -112,7 +106,7 @@ else
 fi
 if [ "${3:-}" = pinned ]; then
     # lower_thread finds the run's process by its prefix.
-    . "$(dirname "$0")/bench_prefix.sh" "$work"
+    bench_prefix
     mp3=$(make_mp3 240)
     echo "one processor (taskset -c 0), 240 s MP3 -> WAV:"
     for round in 1 2; do

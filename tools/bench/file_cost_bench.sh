@@ -12,19 +12,13 @@
 #   file_cost_bench.sh <bin dir> <work dir> [<baseline bin dir>]
 #   VQ_BENCH_FILES (default 40), VQ_BENCH_SECONDS (1), VQ_BENCH_ROUNDS (3)
 set -eu
-bin=$(cd "${1:?bin dir}" && pwd)
-work=${2:?work dir}
+. "$(dirname "$0")/bench_common.sh" "$@"
 base=${3:+$(cd "$3" && pwd)}
 files=${VQ_BENCH_FILES:-40} seconds=${VQ_BENCH_SECONDS:-1} rounds=${VQ_BENCH_ROUNDS:-3}
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-run="$here/../wine-run.sh"
-win() { echo "Z:${1//\//\\}"; }
 chain=1:2:3:4:5:6:8  # compressor, limiter, normalizer, expander, five-band, karaoke, enhancer
 dsps="dsp_squeeze dsp_ceiling dsp_leveler dsp_lowgate dsp_tiers dsp_voxcut dsp_spread"
 
-. "$(dirname "$0")/bench_prefix.sh" "$work"
+bench_prefix
 
 builds="new"
 [ -n "$base" ] && builds="base new"

@@ -13,13 +13,7 @@
 # this one then read the 120 s file alternately, three times each
 # (STRATA_BENCH_ROUNDS=<n> times each), and the best and middle runs of each are shown.
 set -eu
-bin=$(cd "${1:?bin dir}" && pwd)
-work=${2:?work dir}
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-run="$here/../wine-run.sh"
-win() { echo "Z:${1//\//\\}"; }
+. "$(dirname "$0")/bench_common.sh" "$@"
 
 for f in modules/in_strata.dll strata_bench.exe; do
     [ -f "$bin/$f" ] || { echo "missing $bin/$f"; exit 1; }
@@ -29,7 +23,7 @@ cp "$bin/modules/in_strata.dll" "$work/modules/"
 cp "$bin"/*.dll "$work/" 2>/dev/null || true
 cp "$bin/strata_bench.exe" "$work/"
 
-. "$(dirname "$0")/bench_prefix.sh" "$work"
+bench_prefix
 
 make_mp3() {  # seconds
     local f="$work/bench_$1s.mp3"
