@@ -83,6 +83,26 @@ bool ProbeMpegFile(HANDLE file, MpegProbe* probe);
 // decoder.cpp
 DWORD WINAPI DecoderThread(void* arg);
 
+// The texts the module reads from an ID3v2 tag, in the ANSI code page, each
+// cut to its track information field; an empty text is a missing frame.
+struct TagTexts {
+    char artist[128];
+    char album[128];
+    char title[128];
+    char year[16];
+    char comment[255];
+    char track[16];
+    char genre[128];  // the content type as it stands
+    char bpm[32];
+    bool hasPlayCount;
+    uint32_t playCount;
+};
+
+// id3v24.cpp
+// Fills texts from the file's ID3v2.4 tag (texts starts zeroed); false when
+// the file does not begin with one.
+bool ReadId3v24Texts(const char* path, TagTexts* texts);
+
 // tags.cpp
 extern const char* const g_genres[148];
 int __cdecl Mpeg_GetTag(TrackInfo* info, void* handle);

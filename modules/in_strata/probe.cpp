@@ -129,7 +129,9 @@ int64_t GetId3v2Size(HANDLE file)
     unsigned char h[10];
     if (!ReadAt(file, 0, h, 10)) return 0;
     if (memcmp(h, "ID3", 3) != 0 || h[3] < 2) return 0;
-    return ((int64_t)(h[6] & 0x7F) << 21) | ((h[7] & 0x7F) << 14) | ((h[8] & 0x7F) << 7) | (h[9] & 0x7F);
+    int64_t size = ((int64_t)(h[6] & 0x7F) << 21) | ((h[7] & 0x7F) << 14) | ((h[8] & 0x7F) << 7) | (h[9] & 0x7F);
+    if (h[3] >= 4 && (h[5] & 0x10)) size += 10;  // a version 2.4 tag may end with a 10-byte footer
+    return size;
 }
 
 int64_t GetId3v1Size(HANDLE file, int64_t fileSize)

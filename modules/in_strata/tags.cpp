@@ -7,6 +7,7 @@
 #include <id3/tag.h>
 
 #include "in_strata.h"
+#include "tag_text.h"
 #include "track_file_time.h"
 
 const char* const g_genres[148] = {
@@ -39,13 +40,6 @@ void CopyText(char* dst, size_t width, const char* src)
     if (n > width - 1) n = width - 1;
     memcpy(dst, src, n);
     dst[n] = '\0';
-}
-
-// Copies a tag text, or "<Not Set>" when it is missing or empty.
-void TextOrNotSet(char* dst, size_t width, char* text)
-{
-    CopyText(dst, width, text && *text ? text : kNotSet);
-    if (text) ID3_FreeString(text);
 }
 
 bool IsNotSet(const char* text) { return strcmp(text, kNotSet) == 0; }
@@ -90,38 +84,87 @@ void GenreFromContentType(const char* text, char* genre)
 
 namespace {
 
+// A frame's text in the ANSI code page (empty when the frame or its text is missing).
+void FrameText(const ID3_Frame* frame, ID3_FieldID id, char* dst, size_t width)
+{
+    dst[0] = '\0';
+    ID3_Field* field = frame ? frame->GetField(id) : nullptr;
+    if (!field) return;
+    // The library keeps single-byte text as it was read and UTF-16 as
+    // big-endian units without their byte-order mark.
+    int enc = field->GetEncoding();
+    const unsigned char* p;
+    if (enc == ID3TE_UTF16 || enc == ID3TE_UTF16BE) {
+        p = reinterpret_cast<const unsigned char*>(field->GetRawUnicodeText());
+        enc = kTagUtf16Be;
+    } else {
+        p = reinterpret_cast<const unsigned char*>(field->GetRawText());
+    }
+    if (p) TagTextToAnsi(p, field->Size(), enc, dst, width);
+}
+
+void TextsFromTag(const ID3_Tag& tag, TagTexts* t)
+{
+    const ID3_Frame* artist = nullptr;
+    for (ID3_FrameID id : {ID3FID_LEADARTIST, ID3FID_BAND, ID3FID_CONDUCTOR, ID3FID_COMPOSER})
+        if ((artist = tag.Find(id))) break;
+    FrameText(artist, ID3FN_TEXT, t->artist, sizeof t->artist);
+    FrameText(tag.Find(ID3FID_ALBUM), ID3FN_TEXT, t->album, sizeof t->album);
+    FrameText(tag.Find(ID3FID_TITLE), ID3FN_TEXT, t->title, sizeof t->title);
+    FrameText(tag.Find(ID3FID_YEAR), ID3FN_TEXT, t->year, sizeof t->year);
+    // The comment of an ID3v1 tag counts only when there is no other.
+    const ID3_Frame* comment = tag.Find(ID3FID_COMMENT);
+    if (comment == tag.Find(ID3FID_COMMENT, ID3FN_DESCRIPTION, STR_V1_COMMENT_DESC))
+        comment = tag.Find(ID3FID_COMMENT);
+    FrameText(comment, ID3FN_TEXT, t->comment, sizeof t->comment);
+    FrameText(tag.Find(ID3FID_TRACKNUM), ID3FN_TEXT, t->track, sizeof t->track);
+    FrameText(tag.Find(ID3FID_CONTENTTYPE), ID3FN_TEXT, t->genre, sizeof t->genre);
+    FrameText(tag.Find(ID3FID_BPM), ID3FN_TEXT, t->bpm, sizeof t->bpm);
+    if (ID3_Frame* f = tag.Find(ID3FID_PLAYCOUNTER)) {
+        if (ID3_Field* counter = f->GetField(ID3FN_COUNTER)) {
+            t->playCount = (uint32_t)counter->Get();
+            t->hasPlayCount = true;
+        }
+    }
+}
+
+void TextOrNotSet(char* dst, size_t width, const char* text) { CopyText(dst, width, *text ? text : kNotSet); }
+
 void ReadTagFields(TrackInfo* info)
 {
     char path[261];
     FieldText(path, sizeof path, info->path, sizeof info->path);
     ID3_Tag tag;
     tag.Link(path, ID3TT_ALL);
+    TagTexts t{};
+    TextsFromTag(tag, &t);
+    // An ID3v2.4 tag, which the library skips, stands before an ID3v1 tag.
+    TagTexts v24{};
+    if (ReadId3v24Texts(path, &v24)) {
+        const struct {
+            char* to;
+            const char* from;
+            size_t width;
+        } merge[] = {{t.artist, v24.artist, sizeof t.artist}, {t.album, v24.album, sizeof t.album},
+                     {t.title, v24.title, sizeof t.title},    {t.year, v24.year, sizeof t.year},
+                     {t.comment, v24.comment, sizeof t.comment}, {t.track, v24.track, sizeof t.track},
+                     {t.genre, v24.genre, sizeof t.genre},    {t.bpm, v24.bpm, sizeof t.bpm}};
+        for (const auto& m : merge)
+            if (m.from[0]) memcpy(m.to, m.from, m.width);
+        if (v24.hasPlayCount) t.playCount = v24.playCount, t.hasPlayCount = true;
+    }
+
     info->albumRepeatAfter = info->artistRepeatAfter = info->genreRepeatAfter = info->repeatEvery = -1;
-    TextOrNotSet(info->author, sizeof info->author, ID3_GetArtist(&tag));
-    TextOrNotSet(info->album, sizeof info->album, ID3_GetAlbum(&tag));
-    TextOrNotSet(info->title, sizeof info->title, ID3_GetTitle(&tag));
-    if (char* year = ID3_GetYear(&tag)) {
-        if (*year) CopyText(info->year, sizeof info->year, year);
-        ID3_FreeString(year);
-    }
-    if (char* comment = ID3_GetComment(&tag)) {
-        if (*comment) CopyText(info->description, sizeof info->description, comment);
-        ID3_FreeString(comment);
-    }
-    info->track = (int32_t)ID3_GetTrackNum(&tag);
-    char* genre = ID3_GetGenre(&tag);
-    GenreFromContentType(genre, info->genre);
-    if (genre) ID3_FreeString(genre);
-    if (ID3_Frame* f = tag.Find(ID3FID_PLAYCOUNTER)) {
-        if (ID3_Field* counter = f->GetField(ID3FN_COUNTER)) info->playCount = (int32_t)counter->Get();
-    }
+    TextOrNotSet(info->author, sizeof info->author, t.artist);
+    TextOrNotSet(info->album, sizeof info->album, t.album);
+    TextOrNotSet(info->title, sizeof info->title, t.title);
+    if (t.year[0]) CopyText(info->year, sizeof info->year, t.year);
+    if (t.comment[0]) CopyText(info->description, sizeof info->description, t.comment);
+    info->track = atoi(t.track);
+    GenreFromContentType(t.genre, info->genre);
+    if (t.hasPlayCount) info->playCount = (int32_t)t.playCount;
     CopyText(info->rating, sizeof info->rating, kNotSet);
-    if (ID3_Frame* f = tag.Find(ID3FID_BPM)) {
-        if (char* bpm = ID3_GetString(f, ID3FN_TEXT)) {
-            info->bpm = atof(bpm);
-            ID3_FreeString(bpm);
-        }
-    }
+    if (tag.Find(ID3FID_BPM) || v24.bpm[0]) info->bpm = atof(t.bpm);
 }
 
 void WriteTagFields(const char* path, const TrackInfo* in)
@@ -236,7 +279,14 @@ int __cdecl Mpeg_SetTagEx(const TrackInfo* in)
     HANDLE probe = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                nullptr);
     if (probe == INVALID_HANDLE_VALUE) return 0;  // cannot be opened for writing
+    // The library writes version 2.3 and cannot parse a later tag: it would
+    // drop that tag's frames (and leave a 2.4 footer in front of the audio).
+    // Refuse, and leave the file as it is.
+    unsigned char h[4];
+    DWORD got = 0;
+    bool later = ReadFile(probe, h, 4, &got, nullptr) && got == 4 && memcmp(h, "ID3", 3) == 0 && h[3] > 3;
     CloseHandle(probe);
+    if (later) return 0;
 
     bool thrown = false;
     try {

@@ -10,6 +10,7 @@
 
 #include "in_strata.h"
 #include "input_module_harness.h"
+#include "tag_text.h"
 #include "test_support.h"
 
 namespace {
@@ -368,6 +369,21 @@ TEST_F(MpegTest, TimesAndSeeking)
 // The decoder and Read hand audio over in large pieces: Read fills its
 // request (half the ring for a larger one) unless the stream ends, and a
 // decoder on a full ring waits until half of it is free.
+DWORD WINAPI ResumeLater(void* thread)
+{
+    Sleep(600);
+    return ResumeThread(thread);
+}
+
+// Processor time of the calling thread so far, in milliseconds.
+ULONGLONG ThreadCpuMs()
+{
+    FILETIME created, exited, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    ULARGE_INTEGER k = {{kernel.dwLowDateTime, kernel.dwHighDateTime}}, u = {{user.dwLowDateTime, user.dwHighDateTime}};
+    return (k.QuadPart + u.QuadPart) / 10000;
+}
+
 TEST_F(MpegTest, HandsOverInLargePieces)
 {
     auto ref = Reference("vbrlong.raw");
@@ -414,6 +430,25 @@ TEST_F(MpegTest, HandsOverInLargePieces)
     ASSERT_EQ(m()->input.Read(buf.data(), 17640, h), 17640);
     for (int i = 0; i < 500 && used() + 4608 <= ring->capacity; ++i) Sleep(10);
     EXPECT_GT(used() + 4608, ring->capacity);
+
+    // A decoder that cannot run (kept from it while it waits for room, as a
+    // lower-priority thread on one processor is) makes Read wait for it,
+    // not spin: the reader takes next to none of the processor meanwhile.
+    auto* inst = static_cast<MpegInstance*>(h);
+    for (int i = 0; i < 500 && !inst->writerNeed; ++i) Sleep(10);
+    ASSERT_NE(inst->writerNeed, 0);
+    ASSERT_NE(SuspendThread(inst->thread), (DWORD)-1);
+    while (used() > 0) ASSERT_GT(m()->input.Read(buf.data(), 60000, h), 0);
+    HANDLE resumer = CreateThread(nullptr, 0, ResumeLater, inst->thread, 0, nullptr);
+    ULONGLONG cpu0 = ThreadCpuMs();
+    DWORD t0 = GetTickCount();
+    EXPECT_EQ(m()->input.Read(buf.data(), 17640, h), 17640);
+    DWORD waited = GetTickCount() - t0;
+    ULONGLONG spent = ThreadCpuMs() - cpu0;
+    EXPECT_GE(waited, 400u);
+    EXPECT_LT(spent * 4, (ULONGLONG)waited) << spent << " ms of processor in " << waited << " ms";
+    WaitForSingleObject(resumer, INFINITE);
+    CloseHandle(resumer);
     m()->input.Close(h);
 }
 
@@ -496,6 +531,47 @@ TEST_F(MpegTest, ReadsTags)
             EXPECT_EQ(t.playCount, 7);
         }
     }
+
+    // ID3v2 tags as taggers write them, in each version and text encoding.
+    // Unicode text comes out in the ANSI code page (1252 here); letters it
+    // lacks become its default character, and a long text is cut to its field.
+    const std::string e127(127, '\xE9');
+    struct V {
+        const char* file;
+        const char* author;
+        const char* title;
+        const char* album;
+        const char* year;
+        const char* genre;
+        int track;
+    } versions[] = {
+        {"tag24_ffmpeg.mp3", "Zo\xEB N\xFA\xF1" "ez", "Caf\xE9 No\xEBl", "\xC1lbum", "2019", "Rock", 3},
+        {"tag24_footer.mp3", "Zo\xEB \xFF Artist", "Caf\xE9 Title", "Packed album", "2021", "Rock", 0},
+        {"tag24_long.mp3", "?\xF3" "d?", e127.c_str(), "<Not Set>", "keep", "<Not Set>", 0},
+        {"tag23_ffmpeg.mp3", "Zo\xEB N\xFA\xF1" "ez", "Caf\xE9 \xD1u", "<Not Set>", "keep", "<Not Set>", 0},
+        {"tag23_long.mp3", "<Not Set>", e127.c_str(), "<Not Set>", "keep", "<Not Set>", 0},
+        {"tag23_utf8.mp3", "Zo\xEB Utf8", "Caf\xE9 Be", "<Not Set>", "keep", "<Not Set>", 0},
+        {"tag22_utf16.mp3", "Zo\xEB Two", "Caf\xE9 Two", "<Not Set>", "keep", "<Not Set>", 0},
+    };
+    for (auto& v : versions) {
+        TrackInfo t{};
+        strcpy(t.path, Data(v.file).c_str());
+        strcpy(t.year, "keep");
+        ASSERT_EQ(m()->input.GetTagEx(&t), 1) << v.file;
+        EXPECT_STREQ(t.author, v.author) << v.file;
+        EXPECT_STREQ(t.title, v.title) << v.file;
+        EXPECT_STREQ(t.album, v.album) << v.file;
+        EXPECT_STREQ(t.year, v.year) << v.file;
+        EXPECT_STREQ(t.genre, v.genre) << v.file;
+        EXPECT_EQ(t.track, v.track) << v.file;
+    }
+    // The audio starts after the footer of a version 2.4 tag.
+    std::vector<unsigned char> footer;
+    ASSERT_TRUE(vqtest::ReadFile(Data("tag24_footer.mp3"), footer));
+    TrackInfo f{};
+    strcpy(f.path, Data("tag24_footer.mp3").c_str());
+    ASSERT_EQ(m()->input.GetTagEx(&f), 1);
+    EXPECT_EQ(f.size, footer.size() - 20 - ((footer[6] << 21) | (footer[7] << 14) | (footer[8] << 7) | footer[9]));
 
     // GetTag on an open stream.
     void* h = m()->input.Open(Data("tagged.mp3").c_str(), nullptr);
@@ -590,6 +666,18 @@ TEST_F(MpegTest, WritesTagsWithoutTouchingAudio)
     EXPECT_EQ(r.track, 12);
     EXPECT_STREQ(r.genre, "Ambient");
 
+    // The library cannot rewrite a version 2.4 tag: the file is left as it is.
+    std::string v24 = dir + "\\v24.mp3";
+    ASSERT_TRUE(CopyFileA(Data("tag24_ffmpeg.mp3").c_str(), v24.c_str(), FALSE));
+    std::vector<unsigned char> v24Before, v24After;
+    vqtest::ReadFile(v24, v24Before);
+    TrackInfo wv = w;
+    strcpy(wv.path, v24.c_str());
+    EXPECT_EQ(m()->input.SetTagEx(&wv), 0);
+    vqtest::ReadFile(v24, v24After);
+    EXPECT_EQ(v24After, v24Before);
+    DeleteFileA(v24.c_str());
+
     // Failures are reported.
     TrackInfo missing{};
     strcpy(missing.path, (dir + "\\none.mp3").c_str());
@@ -598,6 +686,26 @@ TEST_F(MpegTest, WritesTagsWithoutTouchingAudio)
     EXPECT_EQ(m()->input.SetTagEx(&w), 0);
     CloseHandle(busy);
     vqtest::RemoveTree(dir);
+}
+
+// In a multi-byte code page a text is cut before a character that does not fit whole.
+TEST(TagText, CutsAtWholeCharacters)
+{
+    struct C {
+        const char* utf8;
+        UINT codePage;
+        size_t width;
+        const char* want;
+    } cases[] = {
+        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE6\x97\xA5", 932, 8, "\x93\xFA\x96\x7B\x8C\xEA"},  // 4 kanji, 3 fit
+        {"a\xC3\xA9\xC3\xA9", 65001, 5, "a\xC3\xA9"},
+        {"Caf\xC3\xA9", 1252, 5, "Caf\xE9"},
+    };
+    for (auto& c : cases) {
+        char out[16];
+        ASSERT_TRUE(TagTextToAnsi((const unsigned char*)c.utf8, strlen(c.utf8), kTagUtf8, out, c.width, c.codePage));
+        EXPECT_STREQ(out, c.want) << c.codePage;
+    }
 }
 
 TEST_F(MpegTest, BadInputFailsCleanly)

@@ -144,4 +144,56 @@ write('genre_17more.mp3', [text_frame('TCON', '(17)Rock and more'), text_frame('
 write('genre_148.mp3', [text_frame('TCON', '(148)')])
 write('genre_text.mp3', [text_frame('TCON', 'Trip-Hop')])
 PY
+
+# Tags as today's taggers write them: ID3v2.4 (UTF-8) from ffmpeg, ID3v2.3
+# with UTF-16 text from ffmpeg, and the other shapes and encodings written here.
+ffmpeg -loglevel error -y -i cbr.mp3 -c copy -metadata artist="Zoë Núñez" -metadata title="Café Noël" \
+    -metadata album="Álbum" -metadata date=2019-05-01 -metadata genre=Rock -metadata track=3/12 tag24_ffmpeg.mp3
+ffmpeg -loglevel error -y -i cbr.mp3 -c copy -id3v2_version 3 -metadata artist="Zoë Núñez" \
+    -metadata title="Café Ñu" tag23_ffmpeg.mp3
+python3 - <<'PY'
+import struct, zlib
+audio = open('cbr.mp3', 'rb').read()
+def syncsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+def text(enc, s):
+    codec = {0: 'latin-1', 1: 'utf-16', 2: 'utf-16-be', 3: 'utf-8'}[enc]
+    return bytes([enc]) + s.encode(codec)
+def unsync(b):
+    return b.replace(b'\xff', b'\xff\x00')
+def v24(fid, body, flags=0):
+    size = len(body)
+    if flags & 0x08:
+        body = zlib.compress(body)
+    if flags & 0x02:
+        body = unsync(body)
+    if flags & 0x01:
+        body = syncsafe(size) + body
+    return fid.encode() + syncsafe(len(body)) + bytes([0, flags]) + body
+def v23(fid, body):
+    return fid.encode() + struct.pack('>IH', len(body), 0) + body
+def v22(fid, body):
+    return fid.encode() + struct.pack('>I', len(body))[1:] + body
+def tag(version, frames, flags=0, extended=b'', footer=False):
+    payload = extended + b''.join(frames) + (b'' if footer else b'\0' * 32)
+    head = bytes([version, 0, flags]) + syncsafe(len(payload))
+    return b'ID3' + head + payload + (b'3DI' + head if footer else b'')
+# Version 2.4 with an extended header and a footer: UTF-16 and UTF-16BE
+# text, an unsynchronised artist ("\u00ff" holds a 0xFF byte) with its data
+# length, a compressed album, a numbered genre and a recording time.
+frames24 = [v24('TPE1', text(1, 'Zo\u00eb \u00ff Artist'), 0x03), v24('TIT2', text(2, 'Caf\u00e9 Title')),
+            v24('TALB', text(0, 'Packed album'), 0x09), v24('TCON', text(3, '17')),
+            v24('TDRC', text(3, '2021-03-04T10:00'))]
+open('tag24_footer.mp3', 'wb').write(tag(4, frames24, 0x50, syncsafe(6) + b'\x01\x00', footer=True) + audio)
+# Titles longer than their field in multi-byte text, and letters the code
+# page lacks in the artist.
+long_title = '\u00e9' * 130
+open('tag24_long.mp3', 'wb').write(tag(4, [v24('TIT2', text(3, long_title)),
+                                           v24('TPE1', text(3, '\u0141\u00f3d\u017a'))]) + audio)
+open('tag23_long.mp3', 'wb').write(tag(3, [v23('TIT2', text(1, long_title))]) + audio)
+# Version 2.3 with UTF-8 and UTF-16BE text (not in its standard, but written),
+# version 2.2 with UTF-16.
+open('tag23_utf8.mp3', 'wb').write(tag(3, [v23('TPE1', text(3, 'Zo\u00eb Utf8')), v23('TIT2', text(2, 'Caf\u00e9 Be'))]) + audio)
+open('tag22_utf16.mp3', 'wb').write(tag(2, [v22('TP1', text(1, 'Zo\u00eb Two')), v22('TT2', text(1, 'Caf\u00e9 Two'))]) + audio)
+PY
 rm -f src.wav srcmono.wav long.wav
