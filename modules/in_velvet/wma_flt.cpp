@@ -13,7 +13,7 @@
 
 #include <string>
 
-#include "asf_structure.h"
+#include "checked_stream.h"
 #include "resource.h"
 #include "ring_buffer.h"
 #include "vq_module.h"
