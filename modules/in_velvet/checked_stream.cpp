@@ -67,7 +67,7 @@ public:
     {
         ULONG got = 0;
         HRESULT hr = S_OK;
-        EnterCriticalSection(&lock_);
+        Lock();
         ULONG n = size_ > at_ ? (ULONG)(size_ - at_ < bytes ? size_ - at_ : bytes) : 0;
         if (n < bytes) hr = S_FALSE;
         // A read that fails ends the stream there, as a file that ends does:
@@ -77,19 +77,19 @@ public:
             hr = S_FALSE;
         }
         at_ += got;
-        LeaveCriticalSection(&lock_);
+        Unlock();
         if (read) *read = got;
         return hr;
     }
     STDMETHODIMP Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
     STDMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override
     {
-        EnterCriticalSection(&lock_);
+        Lock();
         const int64_t base = origin == STREAM_SEEK_SET ? 0 : origin == STREAM_SEEK_CUR ? (int64_t)at_ : (int64_t)size_;
         const bool ok = origin <= STREAM_SEEK_END && !(move.QuadPart < 0 && -move.QuadPart > base);
         if (ok) at_ = (uint64_t)(base + move.QuadPart);
         if (position) position->QuadPart = at_;
-        LeaveCriticalSection(&lock_);
+        Unlock();
         return ok ? S_OK : STG_E_INVALIDFUNCTION;
     }
     STDMETHODIMP SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
@@ -112,12 +112,10 @@ public:
     bool failed() const { return failed_ != 0; }
     void CloseFile()
     {
-        EnterCriticalSection(&lock_);
-        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-        file_ = INVALID_HANDLE_VALUE;
-        // Nothing is read any more: the end is here for whoever still reads.
-        size_ = 0;
-        LeaveCriticalSection(&lock_);
+        // A read under way is not waited for (a reader left behind may be
+        // stuck in it): it lets go of the file as it ends.
+        InterlockedExchange(&closing_, 1);
+        CloseIfIdle();
     }
 
 private:
@@ -127,8 +125,35 @@ private:
         DeleteCriticalSection(&lock_);
     }
 
+    void Lock()
+    {
+        EnterCriticalSection(&lock_);
+        if (closing_) CloseLocked();
+    }
+    void Unlock()
+    {
+        LeaveCriticalSection(&lock_);
+        // A close asked for while this call held the file is carried out now.
+        if (closing_) CloseIfIdle();
+    }
+    void CloseIfIdle()
+    {
+        // Whoever holds the lock closes the file as it lets go of it.
+        if (!TryEnterCriticalSection(&lock_)) return;
+        CloseLocked();
+        LeaveCriticalSection(&lock_);
+    }
+    void CloseLocked()
+    {
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+        file_ = INVALID_HANDLE_VALUE;
+        // Nothing is read any more: the end is here for whoever still reads.
+        size_ = 0;
+    }
+
     LONG volatile refs_ = 1;
     LONG volatile failed_ = 0;
+    LONG volatile closing_ = 0;
     CRITICAL_SECTION lock_;
     HANDLE file_;
     uint64_t size_;

@@ -13,5 +13,6 @@ HRESULT OpenCheckedAsf(const wchar_t* path, IStream** stream);
 // Whether a read of such a stream failed or came short of the checked bytes
 // (the file was cut, removed or could not be read since it was checked).
 bool CheckedAsfFailed(IStream* stream);
-// Lets go of the file under such a stream; later reads of it fail.
+// Lets go of the file under such a stream: at once, or as soon as a read of it
+// that is under way ends. Nothing more is read: the stream ends there.
 void CloseCheckedAsf(IStream* stream);
