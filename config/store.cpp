@@ -9,9 +9,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <string>
-#include <vector>
-
 #include "pyl_comlib.h"
 #include "pyl_config.h"
 #include "store_internal.h"
@@ -245,10 +242,10 @@ bool IsPlainSection(const char* s)
 // The text the key reader returns for a stored value into a 1024-character
 // buffer: one pair of matching quotes removed, cut at 1023 characters; when the
 // cut falls on the closing quote, one more character goes with it.
-void StoredText(const std::string& value, char out[1024])
+void StoredText(const char* value, char out[1024])
 {
-    const char* p = value.c_str();
-    size_t len = value.size();
+    const char* p = value;
+    size_t len = strlen(value);
     bool quoted = len > 1 && (p[0] == '\'' || p[0] == '"') && p[len - 1] == p[0];
     if (quoted) ++p, --len;
     size_t n = len < 1023 ? len : 1023;
@@ -257,71 +254,88 @@ void StoredText(const std::string& value, char out[1024])
     out[n] = 0;
 }
 
+// Whether the key functions may take `other` for `key` (a plain key): the same
+// name ignoring case and blanks at its ends; one outside ASCII of that length
+// may match under the system's case rules.
+bool MayBeSameKey(const char* other, const char* key)
+{
+    while (IsProfileBlank(*other)) ++other;
+    size_t n = strlen(other);
+    while (n && IsProfileBlank(other[n - 1])) --n;
+    if (n != strlen(key)) return false;
+    for (size_t i = 0; i < n; ++i)
+        if ((unsigned char)other[i] > 0x7e) return true;
+    return SameAsciiNoCase(other, key, n);
+}
+
 }  // namespace
 
-// One section as the section reader returns it: its lines in file order, so
-// that every key is looked up in memory with one profile call per section.
+// One section as the section reader returns it ("key=value" lines, each ended
+// by a NUL, the last by two), so that every key is looked up in memory with one
+// profile call per section. No destructor: the library stays free of the C++
+// runtime's unwinding, so whoever calls Load calls Free.
 class SectionView {
 public:
-    struct Entry {
-        std::string key, value;
-        bool hasValue;  // false: a line without '='
-    };
-    std::vector<Entry> entries;
+    void Free()
+    {
+        if (lines_) HeapFree(GetProcessHeap(), 0, lines_);
+        lines_ = nullptr;
+    }
 
     // False when the section cannot be mirrored exactly (a multi-byte code page,
-    // a section name with blanks at its ends, more than 4 MB of keys).
+    // a section name with blanks at its ends, more than 4 MB of keys, no memory).
     bool Load(const char* section, const char* path)
     {
-        entries.clear();
         CPINFO cp;
         if (!IsPlainSection(section) || !GetCPInfo(CP_ACP, &cp) || cp.MaxCharSize != 1) return false;
-        std::vector<char> buf;
         for (DWORD size = 32768; size <= (4u << 20); size *= 4) {
-            buf.assign(size, 0);
-            DWORD got = GetPrivateProfileSectionA(section, buf.data(), size, path);
-            if (got + 2 >= size) continue;  // may have been cut: try a larger buffer
-            for (const char* p = buf.data(); *p; p += strlen(p) + 1) {
-                const char* eq = strchr(p, '=');
-                if (eq) entries.push_back({std::string(p, eq - p), std::string(eq + 1), true});
-                else entries.push_back({std::string(p), std::string(), false});
-            }
-            return true;
+            Free();
+            lines_ = static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
+            if (!lines_) return false;
+            DWORD got = GetPrivateProfileSectionA(section, lines_, size, path);
+            if (got + 2 < size) return true;  // else it may have been cut: try a larger buffer
         }
         return false;
     }
 
-    // Index of the line the key functions find for `key` (the first with the
-    // same name, ignoring case), -1 for none, -2 when a name outside plain ASCII
-    // of the same length might match under the system's case rules.
-    int Find(const char* key) const
+    // The line the key functions find for `key`: the first with the same name,
+    // ignoring case. *value is its value, or NULL when there is none or it has
+    // no '='. False when a name outside plain ASCII of the same length might
+    // match under the system's case rules.
+    bool Find(const char* key, const char** value) const
     {
-        size_t n = strlen(key);
-        for (size_t i = 0; i < entries.size(); ++i) {
-            const std::string& k = entries[i].key;
-            if (k.size() != n) continue;
-            if (!IsPlainText(k.data(), n)) return -2;
-            if (SameAsciiNoCase(k.data(), key, n)) return (int)i;
+        *value = nullptr;
+        const size_t n = strlen(key);
+        for (const char* p = lines_; *p; p += strlen(p) + 1) {
+            const char* eq = strchr(p, '=');
+            size_t k = eq ? (size_t)(eq - p) : strlen(p);
+            if (k != n) continue;
+            if (!IsPlainText(p, n)) return false;
+            if (SameAsciiNoCase(p, key, n)) {
+                if (eq) *value = eq + 1;
+                return true;
+            }
         }
-        return -1;
+        return true;
     }
 
     // The key reader's result for `key` with kMissing as the fallback; false
     // when it must be asked itself (an unusual key or a value outside plain ASCII).
     bool Lookup(const char* key, char out[1024]) const
     {
-        if (!IsPlainKey(key)) return false;
-        int i = Find(key);
-        if (i == -2) return false;
-        if (i < 0 || !entries[i].hasValue) {
+        const char* v;
+        if (!IsPlainKey(key) || !Find(key, &v)) return false;
+        if (!v) {
             strcpy(out, kMissing);
             return true;
         }
-        const std::string& v = entries[i].value;
-        if (!IsPlainText(v.data(), v.size())) return false;
+        if (!IsPlainText(v, strlen(v))) return false;
         StoredText(v, out);
         return true;
     }
+
+private:
+    char* lines_ = nullptr;
 };
 
 void ReadOne(SettingRecord& r, const char* section, const char* path, const SectionView* view)
@@ -372,8 +386,14 @@ void ReadOne(SettingRecord& r, const char* section, const char* path, const Sect
     }
 }
 
-void WriteOne(const SettingRecord& r, const char* section, const char* path)
+// Writes one record with the key writer. With the section as it was before the
+// table's first write (`view`), a record whose stored value is already its text
+// is left alone: the key writer would change nothing. A record whose key an
+// earlier one of the table may have written is always written.
+void WriteOne(const SettingRecord* table, int index, const char* section, const char* path,
+              const SectionView* view)
 {
+    const SettingRecord& r = table[index];
     if (!IsValueType(r.type)) return;
     char key[sizeof r.name + 1];
     CopyField(key, sizeof key, r.name, sizeof r.name);
@@ -381,147 +401,20 @@ void WriteOne(const SettingRecord& r, const char* section, const char* path)
     char text[1024];
     // A value with no finite text form leaves the stored value as it was.
     if (!FormatValue(r.type, r.currentValue, text)) return;
-    WritePrivateProfileStringA(section, key, text, path);
-}
-
-namespace {
-
-struct Change {
-    std::string key, text;
-};
-
-// Applies the records to the view as the key writer would, one after the
-// other, and lists the writes that change something (a key writer call with
-// the stored value is a no-op). False when the view cannot tell.
-bool Merge(const SettingRecord* table, int count, SectionView& view, std::vector<Change>& changes)
-{
-    changes.clear();
-    for (int i = 0; i < count; ++i) {
-        const SettingRecord& r = table[i];
-        if (!IsValueType(r.type)) continue;
-        char key[sizeof r.name + 1];
-        CopyField(key, sizeof key, r.name, sizeof r.name);
-        if (!key[0] || strpbrk(key, "\r\n")) continue;
-        char text[1024];
-        if (!FormatValue(r.type, r.currentValue, text)) continue;
-        if (!IsPlainKey(key)) return false;
+    const char* stored = nullptr;
+    if (view && IsPlainKey(key) && view->Find(key, &stored) && stored && IsPlainText(stored, strlen(stored))) {
         const char* v = text;
         while (IsProfileBlank(*v)) ++v;  // the writer drops leading blanks
-        int at = view.Find(key);
-        if (at == -2) return false;
-        if (at >= 0) {
-            SectionView::Entry& e = view.entries[at];
-            // A stored value outside plain ASCII may differ from its text here.
-            if (e.hasValue && e.value == v && IsPlainText(e.value.data(), e.value.size())) continue;
-            e.value = v;
-            e.hasValue = true;
-        } else {
-            view.entries.push_back({key, v, true});
+        bool earlier = false;
+        for (int i = 0; i < index && !earlier; ++i) {
+            char other[sizeof r.name + 1];
+            CopyField(other, sizeof other, table[i].name, sizeof table[i].name);
+            earlier = MayBeSameKey(other, key);
         }
-        changes.push_back({key, text});
+        if (!earlier && strcmp(stored, v) == 0) return;
     }
-    return true;
+    WritePrivateProfileStringA(section, key, text, path);
 }
-
-// Whether rewriting the whole section gives the file the key writer gives. The
-// section writer drops lines without '=' and comments, empties every section of
-// the name, and saves the section in one go where the key writer reloads the
-// file after each change (which trims blanks at the ends of values).
-bool SectionWriteMatches(const SectionView& view, const char* section, const char* path)
-{
-    for (const SectionView::Entry& e : view.entries) {
-        if (!e.hasValue) return false;
-        if (!e.value.empty() && IsProfileBlank(e.value.back())) return false;
-        if (e.value.find_first_of("\r\n") != std::string::npos) return false;
-        // Keys this process wrote that a reload would read differently.
-        if (!e.key.empty() && (IsProfileBlank(e.key[0]) || IsProfileBlank(e.key.back()))) return false;
-        if (e.key.find_first_of("\r\n") != std::string::npos || (e.key[0] == '[' && e.key.find(']') != std::string::npos))
-            return false;
-    }
-    if (!IsPlainText(section, strlen(section))) return false;
-    HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    DWORD size = GetFileSize(f, nullptr), got = 0;
-    std::string data;
-    bool ok = size != INVALID_FILE_SIZE && size <= (8u << 20);
-    if (ok) {
-        data.resize(size);
-        ok = !size || (ReadFile(f, &data[0], size, &got, nullptr) && got == size);
-    }
-    CloseHandle(f);
-    // Only an 8-bit file without a byte-order mark reads back byte for byte.
-    if (!ok || (size >= 2 && ((uint8_t)data[0] == 0xff || (uint8_t)data[0] == 0xfe || (uint8_t)data[0] == 0xef)))
-        return false;
-    const size_t n = strlen(section);
-    int headers = 0;
-    bool inside = false;
-    for (size_t pos = 0; pos < data.size();) {
-        size_t end = data.find_first_of("\r\n", pos);
-        if (end == std::string::npos) end = data.size();
-        size_t a = pos, b = end;
-        pos = data.find_first_not_of("\r\n", end);
-        if (pos == std::string::npos) pos = data.size();
-        while (a < b && IsProfileBlank(data[a])) ++a;
-        while (b > a && IsProfileBlank(data[b - 1])) --b;
-        if (a == b) continue;
-        size_t close = data.rfind(']', b - 1);
-        if (data[a] == '[' && close != std::string::npos && close > a) {
-            size_t na = a + 1, nb = close;
-            while (na < nb && IsProfileBlank(data[na])) ++na;
-            while (nb > na && IsProfileBlank(data[nb - 1])) --nb;
-            inside = nb - na == n;
-            if (inside && !IsPlainText(&data[na], n)) return false;
-            inside = inside && SameAsciiNoCase(&data[na], section, n);
-            if (inside && ++headers > 1) return false;
-        } else if (inside && data[a] == ';') {
-            return false;
-        }
-    }
-    return true;
-}
-
-void WriteChanges(const std::vector<Change>& changes, const char* section, const char* path)
-{
-    for (const Change& c : changes) WritePrivateProfileStringA(section, c.key.c_str(), c.text.c_str(), path);
-}
-
-// Writes the records with one section read and, when values changed, one
-// section write (or the key writes that change something). False, having
-// written nothing, when only the key-by-key way is exact.
-bool WriteSection(const SettingRecord* table, int count, const char* section, const char* path)
-{
-    SectionView view;
-    std::vector<Change> changes;
-    if (!view.Load(section, path) || !Merge(table, count, view, changes)) return false;
-    if (changes.size() < 2 || !SectionWriteMatches(view, section, path)) {
-        WriteChanges(changes, section, path);
-        return true;
-    }
-    // The key writer's first save reloads the file; start from the file too:
-    // drop the system's cached copy and read the section again.
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, path);
-    if (!view.Load(section, path) || !Merge(table, count, view, changes)) {
-        for (int i = 0; i < count; ++i) WriteOne(table[i], section, path);
-        return true;
-    }
-    if (changes.size() < 2 || !SectionWriteMatches(view, section, path)) {
-        WriteChanges(changes, section, path);
-        return true;
-    }
-    std::string list;
-    for (const SectionView::Entry& e : view.entries) {
-        list += e.key;
-        list += '=';
-        list += e.value;
-        list += '\0';
-    }
-    list += '\0';
-    WritePrivateProfileSectionA(section, list.data(), path);
-    return true;
-}
-
-}  // namespace
 
 }  // namespace pylcfg
 
@@ -533,12 +426,9 @@ PYLCONFIG_API int __cdecl PylConfigRead(SettingRecord* table, int count, const c
     pylcfg::SectionName(sect, section);
     // Several records: one section read, the keys looked up in memory.
     pylcfg::SectionView view;
-    bool whole = false;
-    try {
-        whole = count > 1 && view.Load(sect, path);
-    } catch (...) {  // out of memory: the key-by-key way
-    }
+    const bool whole = count > 1 && view.Load(sect, path);
     for (int i = 0; i < count; ++i) pylcfg::ReadOne(table[i], sect, path, whole ? &view : nullptr);
+    view.Free();
     return 0;
 }
 
@@ -549,10 +439,10 @@ PYLCONFIG_API int __cdecl PylConfigWrite(SettingRecord* table, int count, const 
     pylcfg::IniPathOf(module, path);
     pylcfg::SectionName(sect, section);
     if (strpbrk(sect, "\r\n")) return 0;  // a section line cannot hold a line break
-    try {
-        if (count > 1 && pylcfg::WriteSection(table, count, sect, path)) return 0;
-    } catch (...) {  // out of memory: the key-by-key way (writes already made are no-ops there)
-    }
-    for (int i = 0; i < count; ++i) pylcfg::WriteOne(table[i], sect, path);
+    // Several records: one section read, and a key write for each value that changes.
+    pylcfg::SectionView view;
+    const bool whole = count > 1 && view.Load(sect, path);
+    for (int i = 0; i < count; ++i) pylcfg::WriteOne(table, i, sect, path, whole ? &view : nullptr);
+    view.Free();
     return 0;
 }

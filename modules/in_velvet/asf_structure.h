@@ -44,18 +44,3 @@ constexpr uint32_t kMaxPacketSize = 65536;
 constexpr uint32_t kMaxMediaObject = 16u << 20;
 
 }  // namespace asf
-
-#ifdef _WIN32
-#include <windows.h>
-#include <objidl.h>
-// The check on a file by path, and the file's checked bytes as a stream of
-// their own for the platform's reader (nothing past them can be read through
-// it): S_OK, HRESULT_FROM_WIN32(ERROR_BAD_FORMAT) for a file that fails the
-// check, or the error of opening or reading the file.
-HRESULT OpenCheckedAsf(const wchar_t* path, IStream** stream);
-// Whether a read of such a stream failed or came short of the checked bytes
-// (the file was cut, removed or could not be read since it was checked).
-bool CheckedAsfFailed(IStream* stream);
-// Lets go of the file under such a stream; later reads of it fail.
-void CloseCheckedAsf(IStream* stream);
-#endif

@@ -13,7 +13,7 @@
 
 #include <string>
 
-#include "asf_structure.h"
+#include "checked_stream.h"
 #include "resource.h"
 #include "ring_buffer.h"
 #include "vq_module.h"
@@ -109,6 +109,9 @@ void CWmaFlt::Dispose(CWmaFlt* flt)
     // stopped and closed, before anything it may still use is freed.
     flt->Stop();
     if (!flt->m_abandoned) delete flt;
+    // A reader left behind keeps its stream, but reads the file no more: the
+    // file can be moved or deleted.
+    else CloseCheckedAsf(flt->m_source);
 }
 
 DWORD CWmaFlt::ReaderWait(DWORD ms)

@@ -217,7 +217,7 @@ private:
     Header header_{this, true};
 };
 
-class Reader final : public IWMReader, public IWMReaderAdvanced {
+class Reader final : public IWMReader, public IWMReaderAdvanced2 {
 public:
     Reader() : record_(g_record)
     {
@@ -232,14 +232,15 @@ public:
     {
         if (calls_ > 0) ++record_->freedInCall;
         --record_->readersAlive;
+        if (stream_) stream_->Release();
     }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWMReader))
             *ppv = static_cast<IWMReader*>(this);
-        else if (IsEqualIID(riid, IID_IWMReaderAdvanced))
-            *ppv = static_cast<IWMReaderAdvanced*>(this);
+        else if (IsEqualIID(riid, IID_IWMReaderAdvanced) || IsEqualIID(riid, IID_IWMReaderAdvanced2))
+            *ppv = static_cast<IWMReaderAdvanced2*>(this);
         else if (IsEqualIID(riid, IID_IWMHeaderInfo))
             *ppv = &header_;
         else
@@ -374,6 +375,28 @@ public:
     STDMETHODIMP GetMaxOutputSampleSize(DWORD, DWORD*) override NOTIMPL;
     STDMETHODIMP GetMaxStreamSampleSize(WORD, DWORD*) override NOTIMPL;
     STDMETHODIMP NotifyLateDelivery(QWORD) override NOTIMPL;
+
+    // IWMReaderAdvanced2: a file given as a stream is kept until the reader is destroyed.
+    STDMETHODIMP OpenStream(IStream* stream, IWMReaderCallback* callback, void* context) override
+    {
+        stream->AddRef();
+        stream_ = stream;
+        return Open(nullptr, callback, context);
+    }
+    STDMETHODIMP SetPlayMode(WMT_PLAY_MODE) override NOTIMPL;
+    STDMETHODIMP GetPlayMode(WMT_PLAY_MODE*) override NOTIMPL;
+    STDMETHODIMP GetBufferProgress(DWORD*, QWORD*) override NOTIMPL;
+    STDMETHODIMP GetDownloadProgress(DWORD*, QWORD*, QWORD*) override NOTIMPL;
+    STDMETHODIMP GetSaveAsProgress(DWORD*) override NOTIMPL;
+    STDMETHODIMP SaveFileAs(const WCHAR*) override NOTIMPL;
+    STDMETHODIMP GetProtocolName(WCHAR*, DWORD*) override NOTIMPL;
+    STDMETHODIMP StartAtMarker(WORD, QWORD, float, void*) override NOTIMPL;
+    STDMETHODIMP GetOutputSetting(DWORD, LPCWSTR, WMT_ATTR_DATATYPE*, BYTE*, WORD*) override NOTIMPL;
+    STDMETHODIMP SetOutputSetting(DWORD, LPCWSTR, WMT_ATTR_DATATYPE, const BYTE*, WORD) override NOTIMPL;
+    STDMETHODIMP Preroll(QWORD, QWORD, float) override NOTIMPL;
+    STDMETHODIMP SetLogClientID(WINBOOL) override NOTIMPL;
+    STDMETHODIMP GetLogClientID(WINBOOL*) override NOTIMPL;
+    STDMETHODIMP StopBuffering() override NOTIMPL;
 
 private:
     enum OpType { OpStart, OpStop, OpClose };
@@ -542,6 +565,7 @@ private:
     std::thread worker_;
     IWMReaderCallback* callback_ = nullptr;
     IWMReaderCallbackAdvanced* advanced_ = nullptr;
+    IStream* stream_ = nullptr;
     void* context_ = nullptr;
     QWORD grant_ = 0;
     int starts_ = 0;
