@@ -36,15 +36,16 @@ inline bool SetHostText(IVqProModule* m, int index, const std::string& value)
 }
 
 // Loads the folder's modules, points the encoder at `outDir` with the name
-// pattern "%f.wav" and converts `paths`; everything is logged to `log`.
-// Optionally with "Delete original files" on, and a sink and clock of the caller's.
+// pattern "%f.wav" and converts `paths`; warnings and errors
+// are logged to `log`. Optionally with "Delete original files" on, and a sink
+// and clock of the caller's.
 inline BatchRun ConvertFiles(const std::string& modsDir, const std::vector<std::string>& paths,
                              const std::string& outDir, const std::string& log, bool deleteOriginals = false,
                              EngineProgressSink* shown = nullptr, EngineClock* clock = nullptr)
 {
     BatchRun run;
     run.actions.deleteOriginals = deleteOriginals;
-    int level = 15;
+    int level = 7;
     static IVqProModule *inputs[32], *encoders[32], *captures[32], *dsps[32];
     run.inputsLoaded = LoadModules(modsDir.c_str(), KindInput, inputs, log.c_str(), &level);
     run.encodersLoaded = LoadModules(modsDir.c_str(), KindEncoder, encoders, log.c_str(), &level);

@@ -125,6 +125,35 @@ TEST(EndToEnd, OutputsReplaceNoSourceOfTheBatchNorAnotherSourcesOutput)
     vqtest::RemoveTree(tmp);
 }
 
+// Many sources under a small limit of open files, set for a Wine server of
+// its own by the ctest entry engine_e2e_fd_limit: every file is converted,
+// and the log tells once how many sources wait unheld.
+TEST(EndToEnd, ManySourcesUnderALimitOfOpenFiles)
+{
+    int n = getenv("VQ_FD_LIMIT_SOURCES") ? atoi(getenv("VQ_FD_LIMIT_SOURCES")) : 0;
+    if (n <= 0)
+        GTEST_SKIP() << "run by engine_e2e_fd_limit";
+    std::string mods = vqtest::ModulesDir(), tmp = vqtest::MakeTempDir("e2efds"), modCopy = tmp + "\\modules";
+    std::string src = tmp + "\\src", out = tmp + "\\out", log = tmp + "\\e2e.log";
+    for (const std::string& d : {modCopy, src, out}) CreateDirectoryA(d.c_str(), nullptr);
+    for (const char* m : {"enc_linear", "in_linear"}) vqtest::CopyInto(mods + "\\" + m + ".dll", modCopy);
+    std::vector<std::string> paths;
+    for (int i = 0; i < n; i++) {
+        char name[32];
+        snprintf(name, sizeof(name), "\\s%04d.wav", i);
+        paths.push_back(src + name);
+        ASSERT_TRUE(CopyFileA((vqtest::TestDataDir() + "\\in_linear\\r11k.wav").c_str(), paths.back().c_str(), FALSE));
+    }
+    vqtest::BatchRun run = vqtest::ConvertFiles(modCopy, paths, out, log);
+    EXPECT_EQ((size_t)n, run.actions.converted.size());
+    EXPECT_TRUE(run.actions.failed.empty()) << run.actions.failed[0];
+    std::string text = vqtest::ReadText(log);
+    size_t line = text.find("source files are not held until their turn");
+    EXPECT_NE(std::string::npos, line) << text;
+    EXPECT_EQ(std::string::npos, text.find("source files are not held", line + 1));
+    vqtest::RemoveTree(tmp);
+}
+
 // Runs `fault` once, on the engine's thread, when the track has passed `at`
 // (a fraction of its length); its clock has every block shown.
 struct FaultOnTrack : NullProgressSink, EngineClock {
