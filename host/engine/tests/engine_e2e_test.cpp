@@ -122,6 +122,21 @@ TEST(EndToEnd, OutputsReplaceNoSourceOfTheBatchNorAnotherSourcesOutput)
     ASSERT_GE(now.size(), 68u);
     EXPECT_EQ(2, Le16(&now[22]));  // the MP3's stereo, not the WAV's mono
     EXPECT_NE(std::string::npos, vqtest::ReadText(log).find("already used by the output of another file"));
+
+    // Each output beside its source, song.wav listed through a linked folder:
+    // the MP3's output would replace the WAV's under another spelling.
+    std::string linked = vqtest::TestDataDir() + "\\engine_e2e\\linked";
+    std::string real = linked + "\\real", link = linked + "\\link";
+    ASSERT_TRUE(CopyFileA(wav.c_str(), (real + "\\song.wav").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((data + "song_mp3.mp3").c_str(), (real + "\\song.mp3").c_str(), FALSE));
+    run = vqtest::ConvertFiles(modCopy, {real + "\\song.mp3", link + "\\song.wav"}, out, log, true, nullptr, nullptr,
+                               "%p\\%f_out.wav");
+    EXPECT_EQ(std::vector<std::string>{link + "\\song.wav"}, run.actions.converted);
+    EXPECT_EQ(std::vector<std::string>{real + "\\song.mp3"}, run.actions.failed);
+    EXPECT_TRUE(vqtest::FileExists(real + "\\song.mp3"));
+    ASSERT_TRUE(vqtest::ReadFile(real + "\\song_out.wav", now));
+    ASSERT_GE(now.size(), 68u);
+    EXPECT_EQ(1, Le16(&now[22]));  // the WAV's mono
     vqtest::RemoveTree(tmp);
 }
 
