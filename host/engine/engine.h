@@ -44,6 +44,8 @@ enum EngineTextId {
     TxtTitleProgress,        // "%s - %0.1f%% (ETA: %s) Remaining: %d files."
     TxtTitlePaused,          // "%s - Paused"
     TxtReadError,            // "Error reading source file!"
+    TxtSourcesNotHeld,       // "Not enough open files to protect every source: %d of %d source files are
+                             // not held until their turn."
     EngineTextCount
 };
 // Copies text `id` into buf (size bytes); returns its length, 0 when it has

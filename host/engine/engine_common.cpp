@@ -38,6 +38,7 @@ const char* const kTexts[EngineTextCount] = {
     "%s - %0.1f%% (ETA: %s) Remaining: %d files.",
     "%s - Paused",
     "Error reading source file!",
+    "Not enough open files to protect every source: %d of %d source files are not held until their turn.",
 };
 
 class RealClock : public EngineClock {

@@ -74,6 +74,9 @@ private:
 
 void Runner::Finished(const char* path, bool converted)
 {
+    // Whatever ended the file, its source is the user's again (and may be
+    // deleted below when it was converted).
+    holds.Release(path);
     if (ctx->actions)
         ctx->actions->FileFinished(path, converted);
     // A file cut short by the user's stop is not a failure.
@@ -279,7 +282,6 @@ void Runner::ConvertFile(const char* path, int remaining)
 
     // Only a track that was really converted may lose its source.
     bool converted = success && written > 0 && closed > 0 && !Stopped(ctx);
-    holds.Release(path);
     Finished(path, converted);
     if (converted && ctx->actions && ctx->actions->DeleteOriginals()) {
         if (DeleteFileA(path))
@@ -321,9 +323,10 @@ int Runner::Run()
     if (Stopped(ctx))
         return 0;
 
-    // No output of the batch may replace a source before its turn is over (a
-    // file that fails early stays held until the run ends).
-    holds.HoldAll(ctx->files);
+    // No output of the batch may replace a source before its turn is over.
+    int unheld = holds.HoldAll(ctx->files);
+    if (unheld > 0)
+        EngineLog(ctx, TxtSourcesNotHeld, LogWarning, kFn, 590, unheld, ctx->files->Count());
     char path[EnginePathChars];
     while (ctx->files->TakeFirst(path, sizeof(path))) {
         int remaining = ctx->files->Count();

@@ -1,34 +1,135 @@
 #include "source_holds.h"
 #include <string.h>
 
-void EngineSourceHolds::HoldAll(EngineFileRows* rows)
+namespace {
+
+// True for a file on a CD drive or a read-only volume. Rows come sorted by
+// path, so the answer for the previous row's folder is kept.
+class ReadOnlyMedia {
+public:
+    bool Has(const char* path)
+    {
+        const char* slash = strrchr(path, '\\');
+        int len = slash ? (int)(slash - path) : 0;
+        if (known && len == folderLen && strncmp(folder, path, (size_t)len) == 0)
+            return readOnly;
+        memcpy(folder, path, (size_t)len);
+        folderLen = len;
+        known = true;
+        readOnly = false;
+        char root[EnginePathChars];
+        DWORD flags = 0;
+        if (GetVolumePathNameA(path, root, sizeof(root)))
+            readOnly = GetDriveTypeA(root) == DRIVE_CDROM ||
+                       (GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+                        (flags & FILE_READ_ONLY_VOLUME));
+        return readOnly;
+    }
+
+private:
+    char folder[EnginePathChars];
+    int folderLen = 0;
+    bool known = false, readOnly = false;
+};
+
+bool OutOfOpenFiles(DWORD error)
+{
+    return error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NO_SYSTEM_RESOURCES ||
+           error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY || error == ERROR_NOT_ENOUGH_QUOTA;
+}
+
+}  // namespace
+
+int EngineSourceHolds::HoldAll(EngineFileRows* rows)
 {
     ReleaseAll();
     int n = rows->Count();
     if (n <= 0)
-        return;
+        return 0;
     holds = (Hold*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (SIZE_T)n * sizeof(Hold));
     if (!holds)
-        return;
+        return 0;
+    count = n;
+    ReadOnlyMedia media;
     char path[EnginePathChars];
     for (int row = 0; row < n; row++) {
+        holds[row].state = Unheld;
         if (!rows->PathAt(row, path, sizeof(path)))
-            continue;
-        HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
-        if (h == INVALID_HANDLE_VALUE)
             continue;
         size_t bytes = strlen(path) + 1;
         char* copy = (char*)HeapAlloc(GetProcessHeap(), 0, bytes);
-        if (!copy) {
-            CloseHandle(h);
+        if (!copy)
             continue;
-        }
         memcpy(copy, path, bytes);
-        holds[count].handle = h;
-        holds[count].path = copy;
-        count++;
+        holds[row].path = copy;
+        if (!media.Has(path))
+            holds[row].state = Waiting;
     }
+    limit = n;
+    nextWaiting = 0;
+    Fill();
+    int waiting = 0;
+    for (int i = 0; i < count; i++)
+        waiting += holds[i].state == Waiting;
+    return waiting;
+}
+
+bool EngineSourceHolds::Take(int i)
+{
+    HANDLE h = CreateFileA(holds[i].path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        holds[i].handle = h;
+        holds[i].state = Held;
+        held++;
+        return true;
+    }
+    if (OutOfOpenFiles(GetLastError()))
+        return false;
+    // Gone, or open for writing elsewhere: the file stays unheld.
+    holds[i].state = Unheld;
+    return true;
+}
+
+void EngineSourceHolds::Fill()
+{
+    while (held < limit) {
+        while (nextWaiting < count && !(holds[nextWaiting].path && holds[nextWaiting].state == Waiting))
+            nextWaiting++;
+        if (nextWaiting >= count)
+            return;
+        if (!Take(nextWaiting)) {
+            MakeRoom();
+            return;
+        }
+    }
+}
+
+void EngineSourceHolds::MakeRoom()
+{
+    int giveBack = Reserve;
+    for (int i = count - 1; i >= first && giveBack > 0; i--) {
+        if (holds[i].path && holds[i].state == Held) {
+            CloseHandle(holds[i].handle);
+            holds[i].state = Waiting;
+            held--;
+            giveBack--;
+            if (i < nextWaiting)
+                nextWaiting = i;
+        }
+    }
+    limit = held;
+}
+
+void EngineSourceHolds::Close(int i)
+{
+    if (holds[i].state == Held) {
+        CloseHandle(holds[i].handle);
+        held--;
+    }
+    holds[i].state = Unheld;
+    HeapFree(GetProcessHeap(), 0, holds[i].path);
+    holds[i].path = nullptr;
 }
 
 void EngineSourceHolds::Release(const char* path)
@@ -38,27 +139,24 @@ void EngineSourceHolds::Release(const char* path)
     bool found = false;
     for (int i = first; i < count; i++) {
         if (holds[i].path && strcmp(holds[i].path, path) == 0) {
-            CloseHandle(holds[i].handle);
-            HeapFree(GetProcessHeap(), 0, holds[i].path);
-            holds[i].path = nullptr;
+            Close(i);
             found = true;
         } else if (found)
             break;
     }
     while (first < count && !holds[first].path)
         first++;
+    Fill();
 }
 
 void EngineSourceHolds::ReleaseAll()
 {
-    for (int i = 0; i < count; i++) {
-        if (holds[i].path) {
-            CloseHandle(holds[i].handle);
-            HeapFree(GetProcessHeap(), 0, holds[i].path);
-        }
-    }
+    for (int i = 0; i < count; i++)
+        if (holds[i].path)
+            Close(i);
     if (holds)
         HeapFree(GetProcessHeap(), 0, holds);
     holds = nullptr;
-    count = first = 0;
+    count = first = nextWaiting = held = 0;
+    limit = -1;
 }

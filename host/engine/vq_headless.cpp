@@ -2,8 +2,11 @@
 // converts the files named on the command line (in ascending path order).
 //
 // vq_headless [--modules DIR] [--encoder ID] [--dsp ID[:ID...]] [--out DIR]
-//             [--pattern TEXT] [--delete] [--log FILE] [--level N] [--priority N] [--time] FILE...
+//             [--pattern TEXT] [--delete] [--log FILE] [--level N] [--priority N] [--time]
+//             [--list FILE] FILE...
 // --priority N sets the worker thread's priority (a THREAD_PRIORITY_ value, as the Processing page does).
+// --list FILE adds the paths of a text file, one a line: a command line
+// cannot name thousands of files (it ends at 32,767 characters).
 #include <windows.h>
 #include <psapi.h>
 #include <stdio.h>
@@ -38,6 +41,32 @@ int FindById(IVqProModule* table[32], int id)
     return -1;
 }
 
+// Adds every line of a list file as a path; false when the file cannot be
+// read or a path is refused.
+bool AddListed(SortedFileRows* files, const char* listFile, bool* anyFile)
+{
+    FILE* f = fopen(listFile, "rb");
+    if (!f) {
+        fprintf(stderr, "cannot read the list file %s\n", listFile);
+        return false;
+    }
+    char line[EnginePathChars + 2];
+    bool ok = true;
+    while (ok && fgets(line, sizeof(line), f)) {
+        size_t n = strcspn(line, "\r\n");
+        line[n] = 0;
+        if (n == 0)
+            continue;
+        if (!files->Add(line)) {
+            fprintf(stderr, "path refused (too long for a track record): %s\n", line);
+            ok = false;
+        } else
+            *anyFile = true;
+    }
+    fclose(f);
+    return ok;
+}
+
 bool SetTextSetting(IVqProModule* m, int index, const char* value)
 {
     SettingRecord rec;
@@ -64,7 +93,7 @@ int Usage()
 {
     fprintf(stderr, "usage: vq_headless [--modules DIR] [--encoder ID] [--dsp ID[:ID...]] [--out DIR]\n"
                     "                   [--pattern TEXT] [--delete] [--log FILE] [--level N] [--priority N]\n"
-                    "                   [--time] FILE...\n");
+                    "                   [--time] [--list FILE] FILE...\n");
     return 2;
 }
 
@@ -91,6 +120,9 @@ int main(int argc, char** argv)
         else if (a == "--priority" && hasValue) actions.priority = atoi(argv[++i]);
         else if (a == "--delete") actions.deleteOriginals = true;
         else if (a == "--time") timing = true;
+        else if (a == "--list" && hasValue) {
+            if (!AddListed(&files, argv[++i], &anyFile)) return 2;
+        }
         else if (a.size() > 1 && a[0] == '-' && a[1] == '-') return Usage();
         else if (!files.Add(a.c_str())) {
             fprintf(stderr, "path refused (too long for a track record): %s\n", a.c_str());

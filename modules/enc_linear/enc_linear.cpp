@@ -29,13 +29,22 @@ SettingRecord g_template[SettingCount];
 int g_fileCounter;
 WavEncoderInstance* g_slots[SlotCount];
 
+// A file's identity: the serial number of its volume and its index there,
+// the same however its path is spelled (a linked folder, a mapped drive
+// against its network name, a short name). Not known where the system gives none.
+struct FileId {
+    DWORD volume, high, low;
+    bool known;
+};
+
 // The files this module has written since InitModule, each with the source it
-// came from (full paths, in one allocation: output, then source), so that no
-// track of another source replaces one of them.
+// came from (full paths, in one allocation: output, then source, and both
+// identities), so that no track of another source replaces one of them.
 struct OutputRecord {
     char* output;
     const char* source;
     DWORD key;  // NameKey of output
+    FileId outputId, sourceId;
 };
 OutputRecord* g_outputs;
 int g_outputCount, g_outputCapacity;
@@ -68,30 +77,38 @@ void BuildTemplate()
         memcpy(g_template[i].currentValue, g_template[i].defaultValue, sizeof(g_template[i].currentValue));
 }
 
-// True when both paths name the same file (the output would overwrite its source).
-bool SamePath(const char* a, const char* b)
+FileId IdOfHandle(HANDLE h)
 {
-    char fa[MAX_PATH * 4], fb[MAX_PATH * 4];
-    if (!GetFullPathNameA(a, sizeof(fa), fa, NULL) || !GetFullPathNameA(b, sizeof(fb), fb, NULL))
-        return lstrcmpiA(a, b) == 0;
-    if (lstrcmpiA(fa, fb) == 0)
-        return true;
-    HANDLE ha = CreateFileA(fa, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-    if (ha == INVALID_HANDLE_VALUE)
-        return false;
-    bool same = false;
-    HANDLE hb = CreateFileA(fb, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-    if (hb != INVALID_HANDLE_VALUE) {
-        BY_HANDLE_FILE_INFORMATION ia, ib;
-        if (GetFileInformationByHandle(ha, &ia) && GetFileInformationByHandle(hb, &ib))
-            same = ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
-                   ia.nFileIndexLow == ib.nFileIndexLow && (ia.nFileIndexHigh | ia.nFileIndexLow) != 0;
-        CloseHandle(hb);
-    }
-    CloseHandle(ha);
-    return same;
+    FileId id = {0, 0, 0, false};
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(h, &info) && (info.nFileIndexHigh | info.nFileIndexLow) != 0)
+        id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, true};
+    return id;
+}
+
+// False when the file does not exist. It is opened without access, so that
+// nobody's sharing stands in the way.
+bool IdOfFile(const char* path, FileId* id)
+{
+    *id = {0, 0, 0, false};
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    *id = IdOfHandle(h);
+    CloseHandle(h);
+    return true;
+}
+
+bool SameId(const FileId& a, const FileId& b)
+{
+    return a.known && b.known && a.volume == b.volume && a.high == b.high && a.low == b.low;
+}
+
+// By identity where both are known, else by full path.
+bool SameFile(const FileId& a, const FileId& b, const char* pathA, const char* pathB)
+{
+    return a.known && b.known ? SameId(a, b) : lstrcmpiA(pathA, pathB) == 0;
 }
 
 void ForgetOutputs()
@@ -123,16 +140,21 @@ DWORD NameKey(const char* name)
     return key;
 }
 
-int FindOutput(const char* output, DWORD key)
+// The record of the file output names (by identity where known), or -1.
+int FindOutput(const char* output, DWORD key, const FileId& id)
 {
-    for (int i = 0; i < g_outputCount; i++)
-        if (g_outputs[i].key == key && lstrcmpiA(g_outputs[i].output, output) == 0)
+    for (int i = 0; i < g_outputCount; i++) {
+        const OutputRecord& r = g_outputs[i];
+        if (id.known && r.outputId.known ? SameId(id, r.outputId)
+                                         : r.key == key && lstrcmpiA(r.output, output) == 0)
             return i;
+    }
     return -1;
 }
 
 // A record for output and source, with room for it in the table; NULL without memory.
-OutputRecord* NewOutputRecord(OutputRecord* rec, const char* output, DWORD key, const char* source)
+OutputRecord* NewOutputRecord(OutputRecord* rec, const char* output, DWORD key, const char* source,
+                              const FileId& sourceId)
 {
     if (g_outputCount == g_outputCapacity) {
         int grown = g_outputCapacity ? g_outputCapacity * 2 : 64;
@@ -152,17 +174,24 @@ OutputRecord* NewOutputRecord(OutputRecord* rec, const char* output, DWORD key, 
     memcpy(rec->output + outLen, source, srcLen);
     rec->source = rec->output + outLen;
     rec->key = key;
+    rec->sourceId = sourceId;
+    rec->outputId = {0, 0, 0, false};
     return rec;
 }
 
-// Remembers that output now holds the audio of rec's source.
-void KeepOutputRecord(const OutputRecord& rec, int existing)
+// Remembers that rec's output now holds the audio of rec's source: what was
+// remembered of that file, or of that name, is forgotten.
+void KeepOutputRecord(const OutputRecord& rec)
 {
-    if (existing >= 0) {
-        HeapFree(GetProcessHeap(), 0, g_outputs[existing].output);
-        g_outputs[existing] = rec;
-    } else
-        g_outputs[g_outputCount++] = rec;
+    for (int i = 0; i < g_outputCount;) {
+        OutputRecord& r = g_outputs[i];
+        if (SameId(r.outputId, rec.outputId) || (r.key == rec.key && lstrcmpiA(r.output, rec.output) == 0)) {
+            HeapFree(GetProcessHeap(), 0, r.output);
+            r = g_outputs[--g_outputCount];
+        } else
+            i++;
+    }
+    g_outputs[g_outputCount++] = rec;
 }
 
 int __cdecl InitModule(const char* logFile, int* logLevel)
@@ -239,30 +268,36 @@ void* __cdecl EncOpen(const TrackInfo* info, const StreamFormat* fmt, const char
     pattern[sizeof(inst->settings[0].currentValue) - 1] = 0;
     folder[sizeof(inst->settings[0].currentValue) - 1] = 0;
     char path[OutputNameBytes];
-    bool ok = BuildOutputName(path, pattern, folder, counter, info, 1) != 0 && path[0] &&
-              !SamePath(path, info->path);
-    // A file written earlier for another source is kept (its source may be
-    // gone); the same source again replaces its own output.
+    bool ok = BuildOutputName(path, pattern, folder, counter, info, 1) != 0 && path[0];
+    // Never over the track's own source. A file written earlier for another
+    // source is kept (its source may be gone); the same source again replaces
+    // its own output. Files are compared by identity, whatever the spelling.
     char output[OutputNameBytes], source[MAX_PATH * 2];
-    int existing = -1;
     OutputRecord rec;
     if (ok) {
         FullPath(path, output, sizeof(output));
         FullPath(info->path, source, sizeof(source));
+        FileId outputId, sourceId;
+        bool exists = IdOfFile(output, &outputId);
+        IdOfFile(source, &sourceId);
         DWORD key = NameKey(output);
-        existing = FindOutput(output, key);
-        if (existing >= 0 && lstrcmpiA(g_outputs[existing].source, source) != 0 &&
-            GetFileAttributesA(output) != INVALID_FILE_ATTRIBUTES) {
+        int existing = exists ? FindOutput(output, key, outputId) : -1;
+        if (lstrcmpiA(output, source) == 0 || SameId(outputId, sourceId)) {
+            ok = false;
+        } else if (existing >= 0 &&
+                   !SameFile(g_outputs[existing].sourceId, sourceId, g_outputs[existing].source, source)) {
             EncLog(IDS_OUTPUT_TAKEN, LogError, "Open", 483);
             ok = false;
-        } else if (!NewOutputRecord(&rec, output, key, source)) {
+        } else if (!NewOutputRecord(&rec, output, key, source, sourceId)) {
             EncLog(IDS_ALLOC_ERROR, LogError, "Open", 486);
             ok = false;
         } else if (!WavCreate(&inst->file, path, inst->format)) {
             HeapFree(GetProcessHeap(), 0, rec.output);
             ok = false;
-        } else
-            KeepOutputRecord(rec, existing);
+        } else {
+            rec.outputId = IdOfHandle(inst->file.handle);
+            KeepOutputRecord(rec);
+        }
     }
     if (!ok) {
         g_slots[slot] = NULL;

@@ -36,19 +36,21 @@ inline bool SetHostText(IVqProModule* m, int index, const std::string& value)
 }
 
 // Loads the folder's modules, points the encoder at `outDir` with the name
-// pattern "%f.wav" and converts `paths`; everything is logged to `log`.
-// Optionally with "Delete original files" on, and a sink and clock of the caller's.
+// pattern "%f.wav" (or `pattern`) and converts `paths`; warnings and errors
+// are logged to `log`. Optionally with "Delete original files" on, and a sink
+// and clock of the caller's.
 inline BatchRun ConvertFiles(const std::string& modsDir, const std::vector<std::string>& paths,
                              const std::string& outDir, const std::string& log, bool deleteOriginals = false,
-                             EngineProgressSink* shown = nullptr, EngineClock* clock = nullptr)
+                             EngineProgressSink* shown = nullptr, EngineClock* clock = nullptr,
+                             const char* pattern = "%f.wav")
 {
     BatchRun run;
     run.actions.deleteOriginals = deleteOriginals;
-    int level = 15;
+    int level = 7;
     static IVqProModule *inputs[32], *encoders[32], *captures[32], *dsps[32];
     run.inputsLoaded = LoadModules(modsDir.c_str(), KindInput, inputs, log.c_str(), &level);
     run.encodersLoaded = LoadModules(modsDir.c_str(), KindEncoder, encoders, log.c_str(), &level);
-    if (run.encodersLoaded == 1 && SetHostText(encoders[0], 0, outDir) && SetHostText(encoders[0], 1, "%f.wav")) {
+    if (run.encodersLoaded == 1 && SetHostText(encoders[0], 0, outDir) && SetHostText(encoders[0], 1, pattern)) {
         SortedFileRows rows;
         bool listed = true;
         for (const std::string& p : paths) listed = rows.Add(p.c_str()) && listed;

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# e2e_data.sh DIR: sources for the end-to-end batch (an MP3 and a WAV) and an
-# empty output folder that the Windows test fills and e2e_check.py reads.
+# e2e_data.sh DIR: sources for the end-to-end batch (an MP3 and a WAV), an
+# empty output folder that the Windows test fills and e2e_check.py reads, and
+# a folder reached through a symbolic link.
 set -eu
 dir=$1
 rm -rf "$dir"
-mkdir -p "$dir/src" "$dir/out"
+mkdir -p "$dir/src" "$dir/out" "$dir/linked/real"
+# One folder under two names: Wine shows a symbolic link as an ordinary folder.
+ln -s real "$dir/linked/link"
 # 4 s of a stereo chord with a slow sweep: enough structure to align decodes.
 sox -n -r 44100 -c 2 -b 16 "$dir/chord.wav" synth 4 sine 220-880 sine 330 remix 1 2 gain -6
 lame --quiet -b 192 "$dir/chord.wav" "$dir/src/song_mp3.mp3"

@@ -122,6 +122,50 @@ TEST(EndToEnd, OutputsReplaceNoSourceOfTheBatchNorAnotherSourcesOutput)
     ASSERT_GE(now.size(), 68u);
     EXPECT_EQ(2, Le16(&now[22]));  // the MP3's stereo, not the WAV's mono
     EXPECT_NE(std::string::npos, vqtest::ReadText(log).find("already used by the output of another file"));
+
+    // Each output beside its source, song.wav listed through a linked folder:
+    // the MP3's output would replace the WAV's under another spelling.
+    std::string linked = vqtest::TestDataDir() + "\\engine_e2e\\linked";
+    std::string real = linked + "\\real", link = linked + "\\link";
+    ASSERT_TRUE(CopyFileA(wav.c_str(), (real + "\\song.wav").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((data + "song_mp3.mp3").c_str(), (real + "\\song.mp3").c_str(), FALSE));
+    run = vqtest::ConvertFiles(modCopy, {real + "\\song.mp3", link + "\\song.wav"}, out, log, true, nullptr, nullptr,
+                               "%p\\%f_out.wav");
+    EXPECT_EQ(std::vector<std::string>{link + "\\song.wav"}, run.actions.converted);
+    EXPECT_EQ(std::vector<std::string>{real + "\\song.mp3"}, run.actions.failed);
+    EXPECT_TRUE(vqtest::FileExists(real + "\\song.mp3"));
+    ASSERT_TRUE(vqtest::ReadFile(real + "\\song_out.wav", now));
+    ASSERT_GE(now.size(), 68u);
+    EXPECT_EQ(1, Le16(&now[22]));  // the WAV's mono
+    vqtest::RemoveTree(tmp);
+}
+
+// Many sources under a small limit of open files, set for a Wine server of
+// its own by the ctest entry engine_e2e_fd_limit: every file is converted,
+// and the log tells once how many sources wait unheld.
+TEST(EndToEnd, ManySourcesUnderALimitOfOpenFiles)
+{
+    int n = getenv("VQ_FD_LIMIT_SOURCES") ? atoi(getenv("VQ_FD_LIMIT_SOURCES")) : 0;
+    if (n <= 0)
+        GTEST_SKIP() << "run by engine_e2e_fd_limit";
+    std::string mods = vqtest::ModulesDir(), tmp = vqtest::MakeTempDir("e2efds"), modCopy = tmp + "\\modules";
+    std::string src = tmp + "\\src", out = tmp + "\\out", log = tmp + "\\e2e.log";
+    for (const std::string& d : {modCopy, src, out}) CreateDirectoryA(d.c_str(), nullptr);
+    for (const char* m : {"enc_linear", "in_linear"}) vqtest::CopyInto(mods + "\\" + m + ".dll", modCopy);
+    std::vector<std::string> paths;
+    for (int i = 0; i < n; i++) {
+        char name[32];
+        snprintf(name, sizeof(name), "\\s%04d.wav", i);
+        paths.push_back(src + name);
+        ASSERT_TRUE(CopyFileA((vqtest::TestDataDir() + "\\in_linear\\r11k.wav").c_str(), paths.back().c_str(), FALSE));
+    }
+    vqtest::BatchRun run = vqtest::ConvertFiles(modCopy, paths, out, log);
+    EXPECT_EQ((size_t)n, run.actions.converted.size());
+    EXPECT_TRUE(run.actions.failed.empty()) << run.actions.failed[0];
+    std::string text = vqtest::ReadText(log);
+    size_t line = text.find("source files are not held until their turn");
+    EXPECT_NE(std::string::npos, line) << text;
+    EXPECT_EQ(std::string::npos, text.find("source files are not held", line + 1));
     vqtest::RemoveTree(tmp);
 }
 

@@ -222,12 +222,20 @@ TEST_F(FileEngine, OriginalIsDeletedOnlyAfterARealConversion)
     std::string noOpen = AddFile("5noopen.fake", 1000);
     g_input.scripts["5noopen.fake"].failOpen = true;
     std::string good2 = AddFile("6good.fake", 30000);
+    static std::string failedEarly[2];
+    static int renamed;
+    failedEarly[0] = badFormat, failedEarly[1] = noOpen, renamed = 0;
     g_encoder.onWrite = [](int block) {
         // Write fails at block 1 of the second file only.
         g_encoder.failWriteAtBlock = g_encoder.files.size() == 2 ? 1 : -1;
-        (void)block;
+        // Files that failed before their input was read are the user's again
+        // while the batch goes on.
+        if (g_encoder.openedFor.back() == "6good.fake" && block == 0)
+            for (const std::string& f : failedEarly)
+                renamed += MoveFileA(f.c_str(), (f + "~").c_str()) && MoveFileA((f + "~").c_str(), f.c_str());
     };
     EXPECT_EQ(0, ProccessFiles(&ctx));
+    EXPECT_EQ(2, renamed);
     EXPECT_FALSE(vqtest::FileExists(good));
     EXPECT_TRUE(vqtest::FileExists(writeFails));
     EXPECT_TRUE(vqtest::FileExists(empty));
