@@ -858,14 +858,15 @@ TEST_F(FilesPage, ConcurrentScansCountEveryFileAndHoldTheButtonsUntilTheLastEnds
     EXPECT_EQ(ActiveFolderScans(), 2);
     EXPECT_FALSE(AnyScanControlEnabled());
 
+    // A scan adds its rows through the UI thread: on a busy machine that takes a while.
     SetEvent(fakes::gates[0]);
-    ASSERT_TRUE(WaitUntil([] { return ActiveFolderScans() == 1; }));
+    ASSERT_TRUE(WaitUntil([] { return ActiveFolderScans() == 1; }, 60000));
     Sleep(100);
     EXPECT_FALSE(AnyScanControlEnabled()) << "controls came back while a scan still runs";
     EXPECT_EQ(ListRows(list).size(), 200u);
 
     SetEvent(fakes::gates[1]);
-    ASSERT_TRUE(WaitUntil([] { return ActiveFolderScans() == 0; }));
+    ASSERT_TRUE(WaitUntil([] { return ActiveFolderScans() == 0; }, 60000));
     EXPECT_TRUE(ScanControlsEnabled());
     EXPECT_EQ(ListRows(list).size(), 350u);
     EXPECT_EQ(g_host.fileCount.load(), 350);
