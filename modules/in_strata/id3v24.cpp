@@ -17,14 +17,6 @@ const uint32_t kMaxFrameData = 1u << 20;  // larger frames are no text the modul
 
 uint32_t Synchsafe(const unsigned char* b) { return (uint32_t)b[0] << 21 | b[1] << 14 | b[2] << 7 | b[3]; }
 
-bool ReadAt(HANDLE file, int64_t offset, void* buf, DWORD n)
-{
-    LARGE_INTEGER pos;
-    pos.QuadPart = offset;
-    DWORD got = 0;
-    return SetFilePointerEx(file, pos, nullptr, FILE_BEGIN) && ReadFile(file, buf, n, &got, nullptr) && got == n;
-}
-
 bool FrameId(const unsigned char* id)
 {
     for (int i = 0; i < 4; ++i)

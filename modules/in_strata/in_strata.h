@@ -74,6 +74,8 @@ extern const char* g_logFile;
 extern int* g_logLevel;
 
 // probe.cpp
+// Reads exactly n bytes at offset.
+bool ReadAt(HANDLE file, int64_t offset, void* buf, DWORD n);
 int64_t GetId3v2Size(HANDLE file);
 int64_t GetId3v1Size(HANDLE file, int64_t fileSize);
 bool ReadXingHeader(mad_bitptr ptr, unsigned bitLength, XingHeader* xing);

@@ -3,8 +3,6 @@
 
 #include "in_strata.h"
 
-namespace {
-
 bool ReadAt(HANDLE file, int64_t offset, void* buf, DWORD n)
 {
     LARGE_INTEGER pos;
@@ -12,6 +10,8 @@ bool ReadAt(HANDLE file, int64_t offset, void* buf, DWORD n)
     DWORD got = 0;
     return SetFilePointerEx(file, pos, nullptr, FILE_BEGIN) && ReadFile(file, buf, n, &got, nullptr) && got == n;
 }
+
+namespace {
 
 // The Xing/Info tag sits right after the side information; lame puts it
 // there even in CRC-protected frames, where the main data begins 2 bytes later.
