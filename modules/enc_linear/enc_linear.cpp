@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "file_naming.h"
+#include "output_records.h"
 #include "pyl_comlib.h"
 #include "pyl_config.h"
 #include "resource.h"
@@ -28,26 +29,6 @@ int* g_logLevel;
 SettingRecord g_template[SettingCount];
 int g_fileCounter;
 WavEncoderInstance* g_slots[SlotCount];
-
-// A file's identity: the serial number of its volume and its index there,
-// the same however its path is spelled (a linked folder, a mapped drive
-// against its network name, a short name). Not known where the system gives none.
-struct FileId {
-    DWORD volume, high, low;
-    bool known;
-};
-
-// The files this module has written since InitModule, each with the source it
-// came from (full paths, in one allocation: output, then source, and both
-// identities), so that no track of another source replaces one of them.
-struct OutputRecord {
-    char* output;
-    const char* source;
-    DWORD key;  // NameKey of output
-    FileId outputId, sourceId;
-};
-OutputRecord* g_outputs;
-int g_outputCount, g_outputCapacity;
 
 HINSTANCE ModuleHandle() { return g_encoderModule.h.hInstance; }
 
@@ -77,121 +58,11 @@ void BuildTemplate()
         memcpy(g_template[i].currentValue, g_template[i].defaultValue, sizeof(g_template[i].currentValue));
 }
 
-FileId IdOfHandle(HANDLE h)
-{
-    FileId id = {0, 0, 0, false};
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(h, &info) && (info.nFileIndexHigh | info.nFileIndexLow) != 0)
-        id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, true};
-    return id;
-}
-
-// False when the file does not exist. It is opened without access, so that
-// nobody's sharing stands in the way.
-bool IdOfFile(const char* path, FileId* id)
-{
-    *id = {0, 0, 0, false};
-    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-    *id = IdOfHandle(h);
-    CloseHandle(h);
-    return true;
-}
-
-bool SameId(const FileId& a, const FileId& b)
-{
-    return a.known && b.known && a.volume == b.volume && a.high == b.high && a.low == b.low;
-}
-
-// By identity where both are known, else by full path.
-bool SameFile(const FileId& a, const FileId& b, const char* pathA, const char* pathB)
-{
-    return a.known && b.known ? SameId(a, b) : lstrcmpiA(pathA, pathB) == 0;
-}
-
-void ForgetOutputs()
-{
-    for (int i = 0; i < g_outputCount; i++)
-        HeapFree(GetProcessHeap(), 0, g_outputs[i].output);
-    if (g_outputs)
-        HeapFree(GetProcessHeap(), 0, g_outputs);
-    g_outputs = NULL;
-    g_outputCount = g_outputCapacity = 0;
-}
-
 void FullPath(const char* path, char* out, DWORD size)
 {
     DWORD n = GetFullPathNameA(path, size, out, NULL);
     if (!n || n >= size)
         lstrcpynA(out, path, (int)size);
-}
-
-// A hash of the name that ignores case, so that a lookup compares few names.
-DWORD NameKey(const char* name)
-{
-    char upper[OutputNameBytes];
-    lstrcpynA(upper, name, sizeof(upper));
-    CharUpperBuffA(upper, lstrlenA(upper));
-    DWORD key = 2166136261u;
-    for (const unsigned char* p = (const unsigned char*)upper; *p; p++)
-        key = (key ^ *p) * 16777619u;
-    return key;
-}
-
-// The record of the file output names (by identity where known), or -1.
-int FindOutput(const char* output, DWORD key, const FileId& id)
-{
-    for (int i = 0; i < g_outputCount; i++) {
-        const OutputRecord& r = g_outputs[i];
-        if (id.known && r.outputId.known ? SameId(id, r.outputId)
-                                         : r.key == key && lstrcmpiA(r.output, output) == 0)
-            return i;
-    }
-    return -1;
-}
-
-// A record for output and source, with room for it in the table; NULL without memory.
-OutputRecord* NewOutputRecord(OutputRecord* rec, const char* output, DWORD key, const char* source,
-                              const FileId& sourceId)
-{
-    if (g_outputCount == g_outputCapacity) {
-        int grown = g_outputCapacity ? g_outputCapacity * 2 : 64;
-        SIZE_T bytes = (SIZE_T)grown * sizeof(OutputRecord);
-        void* table = g_outputs ? HeapReAlloc(GetProcessHeap(), 0, g_outputs, bytes)
-                                : HeapAlloc(GetProcessHeap(), 0, bytes);
-        if (!table)
-            return NULL;
-        g_outputs = (OutputRecord*)table;
-        g_outputCapacity = grown;
-    }
-    size_t outLen = strlen(output) + 1, srcLen = strlen(source) + 1;
-    rec->output = (char*)HeapAlloc(GetProcessHeap(), 0, outLen + srcLen);
-    if (!rec->output)
-        return NULL;
-    memcpy(rec->output, output, outLen);
-    memcpy(rec->output + outLen, source, srcLen);
-    rec->source = rec->output + outLen;
-    rec->key = key;
-    rec->sourceId = sourceId;
-    rec->outputId = {0, 0, 0, false};
-    return rec;
-}
-
-// Remembers that rec's output now holds the audio of rec's source: what was
-// remembered of that file, or of that name, is forgotten.
-void KeepOutputRecord(const OutputRecord& rec)
-{
-    for (int i = 0; i < g_outputCount;) {
-        OutputRecord& r = g_outputs[i];
-        if (SameId(r.outputId, rec.outputId) || (r.key == rec.key && lstrcmpiA(r.output, rec.output) == 0)) {
-            HeapFree(GetProcessHeap(), 0, r.output);
-            r = g_outputs[--g_outputCount];
-        } else
-            i++;
-    }
-    g_outputs[g_outputCount++] = rec;
 }
 
 int __cdecl InitModule(const char* logFile, int* logLevel)
@@ -272,31 +143,31 @@ void* __cdecl EncOpen(const TrackInfo* info, const StreamFormat* fmt, const char
     // Never over the track's own source. A file written earlier for another
     // source is kept (its source may be gone); the same source again replaces
     // its own output. Files are compared by identity, whatever the spelling.
-    char output[OutputNameBytes], source[MAX_PATH * 2];
-    OutputRecord rec;
     if (ok) {
+        char output[OutputNameBytes], source[MAX_PATH * 2];
         FullPath(path, output, sizeof(output));
         FullPath(info->path, source, sizeof(source));
-        FileId outputId, sourceId;
-        bool exists = IdOfFile(output, &outputId);
-        IdOfFile(source, &sourceId);
-        DWORD key = NameKey(output);
-        int existing = exists ? FindOutput(output, key, outputId) : -1;
-        if (lstrcmpiA(output, source) == 0 || SameId(outputId, sourceId)) {
+        OutputClaim claim;
+        switch (ClaimOutput(output, source, &claim)) {
+        case OutputIsSource:
+            EncLog(IDS_OUTPUT_IS_SOURCE, LogError, "Open", 481);
             ok = false;
-        } else if (existing >= 0 &&
-                   !SameFile(g_outputs[existing].sourceId, sourceId, g_outputs[existing].source, source)) {
+            break;
+        case OutputTaken:
             EncLog(IDS_OUTPUT_TAKEN, LogError, "Open", 483);
             ok = false;
-        } else if (!NewOutputRecord(&rec, output, key, source, sourceId)) {
+            break;
+        case OutputNoMemory:
             EncLog(IDS_ALLOC_ERROR, LogError, "Open", 486);
             ok = false;
-        } else if (!WavCreate(&inst->file, path, inst->format)) {
-            HeapFree(GetProcessHeap(), 0, rec.output);
-            ok = false;
-        } else {
-            rec.outputId = IdOfHandle(inst->file.handle);
-            KeepOutputRecord(rec);
+            break;
+        case OutputFree:
+            if (WavCreate(&inst->file, path, inst->format))
+                KeepOutput(&claim, inst->file.handle);
+            else
+                ok = false;
+            DropClaim(&claim);
+            break;
         }
     }
     if (!ok) {

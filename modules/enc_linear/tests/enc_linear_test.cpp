@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 #include "file_naming.h"
+#include "output_records.h"
 #include "test_support.h"
 #include "vq_module.h"
 #include "wav_file.h"
@@ -378,6 +379,8 @@ TEST_F(EncoderModule, RefusesToOverwriteItsSourceOrToCreateFolders)
     TrackInfo t = Track(src.c_str());
     EXPECT_TRUE(m->encoder.Open(&t, &s, VQ_HOST_SECTION) == nullptr);
     EXPECT_EQ("original", vqtest::ReadText(src));
+    EXPECT_NE(std::string::npos, vqtest::ReadText(logFile).find(
+        "[PylSoftWAVEncoder::Open(481)] The output file name is the track's own source file"));
     UseOutput("missing\\%f.wav");
     EXPECT_TRUE(m->encoder.Open(&t, &s, VQ_HOST_SECTION) == nullptr);
     // A name too long for the buffer fails instead of being cut.
@@ -401,6 +404,73 @@ TEST_F(EncoderModule, RefusesToOverwriteItsSourceOrToCreateFolders)
     EXPECT_EQ(74u, Written("same.wav").size());
     EXPECT_NE(std::string::npos, vqtest::ReadText(logFile).find(
         "[PylSoftWAVEncoder::Open(483)] The output file name is already used by the output of another file"));
+}
+
+// Two batches in one module session, with the sources changed between them.
+// A file keeps its index only while it exists: the index of a source that is
+// gone may be another file's now, and a source saved again has a new one.
+TEST_F(EncoderModule, ABatchAfterTheSourcesChanged)
+{
+    UseOutput("%t.wav");
+    StreamFormat s = Format(2, 44100, 16);
+    struct Row {
+        const char* first;   // converted in batch 1
+        const char* second;  // converted in batch 2, after the change
+        bool replaced;       // the second replaces the first's output
+    } rows[] = {
+        {"first.mp3", "second.mp3", false},  // first.mp3 gone, its index now second.mp3's
+        {"song.mp3", "song.mp3", true},      // saved again through a temporary file
+    };
+    for (const Row& row : rows) {
+        std::string first = dir + "\\" + row.first, second = dir + "\\" + row.second;
+        ASSERT_TRUE(vqtest::WriteFile(first, "one", 3));
+        TrackInfo a = Track(first.c_str()), b = Track(second.c_str());
+        strcpy(a.title, "Intro");
+        strcpy(b.title, "Intro");
+        void* h = m->encoder.Open(&a, &s, VQ_HOST_SECTION);
+        ASSERT_TRUE(h != nullptr) << row.first;
+        EXPECT_EQ(4, m->encoder.Write("abcd", 4, h));
+        EXPECT_EQ(1, m->encoder.Close(h));
+        if (first != second) {
+            // The index that first.mp3 had, given to second.mp3.
+            ASSERT_TRUE(MoveFileA(first.c_str(), second.c_str()));
+        } else {
+            std::string tmp = dir + "\\saving.tmp";
+            ASSERT_TRUE(vqtest::WriteFile(tmp, "two", 3));
+            ASSERT_TRUE(MoveFileExA(tmp.c_str(), second.c_str(), MOVEFILE_REPLACE_EXISTING));
+        }
+        h = m->encoder.Open(&b, &s, VQ_HOST_SECTION);
+        EXPECT_EQ(row.replaced, h != nullptr) << row.second;
+        if (h) {
+            EXPECT_EQ(6, m->encoder.Write("abcdef", 6, h));
+            EXPECT_EQ(1, m->encoder.Close(h));
+        }
+        EXPECT_EQ(row.replaced ? 74u : 72u, Written("Intro.wav").size()) << row.second;
+        DeleteFileA((out + "\\Intro.wav").c_str());
+    }
+}
+
+// A recorded output that was renamed is no longer this module's: another
+// source may write a file of that name.
+TEST(OutputRecords, RenamedOutputIsNoLongerRecorded)
+{
+    std::string dir = vqtest::MakeTempDir("records");
+    std::string a = dir + "\\a.mp3", b = dir + "\\b.mp3", first = dir + "\\first.wav", kept = dir + "\\kept.wav";
+    ASSERT_TRUE(vqtest::WriteFile(a, "a", 1));
+    ASSERT_TRUE(vqtest::WriteFile(b, "b", 1));
+    OutputClaim claim;
+    ASSERT_EQ(OutputFree, ClaimOutput(first.c_str(), a.c_str(), &claim));
+    HANDLE h = CreateFileA(first.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    KeepOutput(&claim, h);
+    CloseHandle(h);
+    EXPECT_EQ(OutputTaken, ClaimOutput(first.c_str(), b.c_str(), &claim));
+    EXPECT_EQ(OutputIsSource, ClaimOutput(a.c_str(), a.c_str(), &claim));
+    ASSERT_TRUE(MoveFileA(first.c_str(), kept.c_str()));
+    EXPECT_EQ(OutputFree, ClaimOutput(kept.c_str(), b.c_str(), &claim));
+    DropClaim(&claim);
+    ForgetOutputs();
+    vqtest::RemoveTree(dir);
 }
 
 TEST_F(EncoderModule, SettingsComeFromSectionThenDefaultThenBuiltIn)
