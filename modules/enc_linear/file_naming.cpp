@@ -27,7 +27,8 @@ struct NameBuffer {
 };
 
 // Tag text as a part of a file name: each character that file names cannot
-// hold is replaced by one other, control characters by "_".
+// hold is replaced by one other, control characters by "_". The bytes that
+// code page 1252 leaves undefined read as C1 controls, and count as controls.
 void AppendCleaned(NameBuffer& out, const char* tag, size_t width)
 {
     char buf[256];
@@ -45,6 +46,11 @@ void AppendCleaned(NameBuffer& out, const char* tag, size_t width)
         case '>': r = ')'; break;
         case '?': r = '_'; break;
         case '|': r = '!'; break;
+        case 0x81:
+        case 0x8D:
+        case 0x8F:
+        case 0x90:
+        case 0x9D: r = '_'; break;
         default: r = c < 0x20 || c == 0x7F ? '_' : (char)c; break;
         }
         buf[n++] = r;
@@ -75,6 +81,59 @@ void GuardDotSteps(NameBuffer& name)
                     name.text[k] = '_';
         start = i + 1;
     }
+}
+
+bool SameLetters(const char* s, const char* upper, size_t n)
+{
+    for (size_t i = 0; i < n; i++) {
+        char c = s[i] >= 'a' && s[i] <= 'z' ? (char)(s[i] - 'a' + 'A') : s[i];
+        if (c != upper[i])
+            return false;
+    }
+    return true;
+}
+
+bool IsDeviceName(const char* s, size_t n)
+{
+    static const char* const names[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : names)
+        if (n == strlen(device) && SameLetters(s, device, n))
+            return true;
+    return n == 4 && (SameLetters(s, "COM", 3) || SameLetters(s, "LPT", 3)) && s[3] >= '1' && s[3] <= '9';
+}
+
+// The system opens a device for a step whose name, up to its first dot and
+// without the blanks before that, is a device name, whatever follows
+// ("COM1.wav", "LPT1. - x", "aux ."). A step a tag took part in gets "_" after
+// that name ("COM1_.wav"). false when the longer name would not fit.
+bool GuardDeviceSteps(NameBuffer& name)
+{
+    size_t start = 0;
+    for (size_t i = 0; i <= name.length; i++) {
+        char c = i < name.length ? name.text[i] : '\\';
+        if (c != '\\' && c != '/')
+            continue;
+        bool tagged = false;
+        for (size_t k = start; k < i; k++)
+            tagged = tagged || name.fromTag[k];
+        size_t end = start;
+        while (end < i && name.text[end] != '.')
+            end++;
+        while (end > start && name.text[end - 1] == ' ')
+            end--;
+        if (tagged && IsDeviceName(name.text + start, end - start)) {
+            if (name.length + 1 >= OutputNameBytes)
+                return false;
+            memmove(name.text + end + 1, name.text + end, name.length - end + 1);
+            memmove(name.fromTag + end + 1, name.fromTag + end, name.length - end);
+            name.text[end] = '_';
+            name.fromTag[end] = true;
+            name.length++;
+            i++;
+        }
+        start = i + 1;
+    }
+    return true;
 }
 
 void AppendField(NameBuffer& out, const char* field, size_t width, bool clean)
@@ -161,5 +220,9 @@ int BuildOutputName(char out[OutputNameBytes], const char* pattern, const char* 
         return 0;
     }
     GuardDotSteps(name);
+    if (!GuardDeviceSteps(name)) {
+        out[0] = 0;
+        return 0;
+    }
     return 1;
 }

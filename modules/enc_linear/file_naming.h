@@ -5,7 +5,8 @@
 
 enum { OutputNameBytes = 1008 };
 
-// Builds the output path into out (OutputNameBytes bytes). Returns 1, or 0
-// when the result would not fit (out is then the empty text).
+// Builds the output path into out (OutputNameBytes bytes). With clean, tag
+// texts cannot leave the folder or name a device. Returns 1, or 0 when the
+// result would not fit (out is then the empty text).
 int BuildOutputName(char out[OutputNameBytes], const char* pattern, const char* folder, int fileCounter,
                     const TrackInfo* track, int clean);

@@ -40,6 +40,14 @@ int WavCreate(WavFile* wav, const char* path, const unsigned char format[WavForm
         wav->handle = NULL;
         return 0;
     }
+    // A name can still open a device or a pipe ("NUL", \\.\COM1): only a
+    // file on a disk is written.
+    if (GetFileType(wav->handle) != FILE_TYPE_DISK) {
+        CloseHandle(wav->handle);
+        wav->handle = NULL;
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
     unsigned char head[WavHeaderBytes];
     WavBuildHeader(format, 0, head);
     if (!WriteAll(wav->handle, head, sizeof(head))) {

@@ -20,7 +20,8 @@ struct WavFile {
     int writeFailed;      // a write failed or was short
 };
 
-// Creates (replaces) the file and writes the header with zero sizes. 0 on failure.
+// Creates (replaces) the file and writes the header with zero sizes. 0 on
+// failure, and for a name that opens anything but a file on a disk.
 int WavCreate(WavFile* wav, const char* path, const unsigned char format[WavFormatBytes]);
 // Appends sample bytes. Returns bytes, or -1 on a failed or short write, or
 // when the bytes would push the file past the 32-bit RIFF limit; a failed

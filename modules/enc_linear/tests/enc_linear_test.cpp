@@ -148,6 +148,46 @@ TEST(FileNaming, TagCleaningKeepsNamesInsideTheFolder)
     EXPECT_EQ("C:\\in\\..\\a", Name("%p\\..\\%f", "D:", 1, t));
 }
 
+TEST(FileNaming, TagThatNamesADeviceGetsAnOrdinaryName)
+{
+    // A step a tag took part in never names a device, whatever follows the
+    // device name; near misses, the fixed folder and the pattern stay as they are.
+    struct Row {
+        const char *author, *title, *pattern, *folder, *expected;
+    } rows[] = {
+        {"x", "COM1", "%a\\%t.wav", "D:\\Out", "D:\\Out\\x\\COM1_.wav"},
+        {"lpt9", "x", "%a\\%t.wav", "D:\\Out", "D:\\Out\\lpt9_\\x.wav"},
+        {"Con", "Con", "%a\\%t.wav", "D:\\Out", "D:\\Out\\Con_\\Con_.wav"},
+        {"aux", "Prn", "%a/%t", "D:\\Out", "D:\\Out\\aux_/Prn_"},
+        {"CONIN$", "conout$", "%a\\%t.wav", "D:\\Out", "D:\\Out\\CONIN$_\\conout$_.wav"},
+        {"NUL.x", "x", "%a - %t.wav", "D:\\Out", "D:\\Out\\NUL_.x - x.wav"},
+        {"LPT1:", "x", "%a - %t.wav", "D:\\Out", "D:\\Out\\LPT1_. - x.wav"},
+        {"COM1.x", "x", "%a - %t.wav", "D:\\Out", "D:\\Out\\COM1_.x - x.wav"},
+        {"x", "LPT1. - x", "%t.wav", "D:\\Out", "D:\\Out\\LPT1_. - x.wav"},
+        {"AUX .", "PRN  ", "%a\\%t.wav", "D:\\Out", "D:\\Out\\AUX_ .\\PRN_  .wav"},
+        {"ON", "ul", "C%a\\N%t.wav", "D:\\Out", "D:\\Out\\CON_\\Nul_.wav"},
+        {"COM10", "COM9", "%a\\%t.wav", "D:\\Out", "D:\\Out\\COM10\\COM9_.wav"},
+        {"COM0", "nul", "%a\\%t.wav", "D:\\Out", "D:\\Out\\COM0\\nul_.wav"},
+        {"CONSOLE", "PRN", "%a\\%t.wav", "D:\\Out", "D:\\Out\\CONSOLE\\PRN_.wav"},
+        {"LPT0", "com3", "%a\\%t.wav", "D:\\Out", "D:\\Out\\LPT0\\com3_.wav"},
+        {"NULL", "CONOUT$ ", "%a\\%t", "D:\\Out", "D:\\Out\\NULL\\CONOUT$_ "},
+        {"COM1", "PRN", "%a - %t\\%t.wav", "D:\\Out", "D:\\Out\\COM1 - PRN\\PRN_.wav"},
+        {"x", "AUX", "%t.wav", "D:\\NUL", "D:\\NUL\\AUX_.wav"},
+        {"x", "LPT3", "CON\\%t.wav", "D:\\Out", "D:\\Out\\CON\\LPT3_.wav"},
+    };
+    for (const Row& r : rows) {
+        TrackInfo t = Track("C:\\in\\a.mp3");
+        strcpy(t.author, r.author);
+        strcpy(t.title, r.title);
+        EXPECT_EQ(r.expected, Name(r.pattern, r.folder, 1, t)) << r.author << " | " << r.title << " | " << r.pattern;
+    }
+    // Bytes that code page 1252 leaves undefined are controls; its defined
+    // bytes around them stay.
+    TrackInfo t = Track("C:\\in\\a.mp3");
+    strcpy(t.genre, "\x80\x81\x8D\x8E\x8F\x90\x91\x9D\x9E");
+    EXPECT_EQ("D:\\\x80__\x8E__\x91_\x9E", Name("%g", "D:", 1, t));
+}
+
 TEST(FileNaming, NameThatDoesNotFitFails)
 {
     TrackInfo t = Track("C:\\in\\a.mp3");
@@ -159,6 +199,12 @@ TEST(FileNaming, NameThatDoesNotFitFails)
     std::string fits(OutputNameBytes - 2 - 4, 'f');  // folder + "\" + "x.wa" + NUL = 1008
     EXPECT_EQ(1, BuildOutputName(out, "x.wa", fits.c_str(), 1, &t, 1));
     EXPECT_EQ(0, BuildOutputName(out, "x.wav", fits.c_str(), 1, &t, 1));
+    // The "_" that keeps a tag from naming a device needs room too.
+    strcpy(t.title, "CON");
+    EXPECT_EQ(0, BuildOutputName(out, "%t.a", std::string(1001, 'f').c_str(), 1, &t, 1));
+    EXPECT_STREQ("", out);
+    EXPECT_EQ(1, BuildOutputName(out, "%t.a", std::string(1000, 'f').c_str(), 1, &t, 1));
+    EXPECT_EQ(std::string(1000, 'f') + "\\CON_.a", out);
 }
 
 // Write seam: the disk takes only `g_budget` more bytes (rewriting bytes
@@ -250,6 +296,18 @@ TEST_F(WavWriterFailures, WritingStopsBeforeTheRiffLimit)
     ASSERT_TRUE(vqtest::ReadFile(path, f));
     EXPECT_TRUE(ParseWav(f, nullptr));
     EXPECT_EQ(76u, f.size());
+}
+
+TEST_F(WavWriterFailures, NameThatOpensADeviceIsRefused)
+{
+    unsigned char fmt[40];
+    StreamFormat s = Format(2, 44100, 16);
+    WavBuildFormat(&s, fmt);
+    for (std::string name : {std::string("NUL"), std::string("\\\\.\\NUL"), dir + "\\nul.wav"}) {
+        WavFile w;
+        EXPECT_EQ(0, WavCreate(&w, name.c_str(), fmt)) << name;
+        EXPECT_TRUE(w.handle == nullptr) << name;
+    }
 }
 
 // The real module, loaded from its own temp folder (its INI file lives beside it).
@@ -471,6 +529,23 @@ TEST(OutputRecords, RenamedOutputIsNoLongerRecorded)
     DropClaim(&claim);
     ForgetOutputs();
     vqtest::RemoveTree(dir);
+}
+
+TEST_F(EncoderModule, NeverWritesToADevice)
+{
+    StreamFormat s = Format(2, 44100, 16);
+    TrackInfo t = Track("C:\\in\\x.mp3");
+    strcpy(t.title, "Nul");
+    // A tag that names a device gives an ordinary file.
+    UseOutput("%t.wav");
+    void* h = m->encoder.Open(&t, &s, VQ_HOST_SECTION);
+    ASSERT_TRUE(h != nullptr);
+    EXPECT_EQ(4, m->encoder.Write("abcd", 4, h));
+    EXPECT_EQ(1, m->encoder.Close(h));
+    EXPECT_EQ(72u, Written("Nul_.wav").size());
+    // A device the pattern itself names cannot be opened for the output.
+    UseOutput("NUL.wav");
+    EXPECT_TRUE(m->encoder.Open(&t, &s, VQ_HOST_SECTION) == nullptr);
 }
 
 TEST_F(EncoderModule, SettingsComeFromSectionThenDefaultThenBuiltIn)
