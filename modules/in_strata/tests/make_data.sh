@@ -195,5 +195,15 @@ open('tag23_long.mp3', 'wb').write(tag(3, [v23('TIT2', text(1, long_title))]) + 
 # version 2.2 with UTF-16.
 open('tag23_utf8.mp3', 'wb').write(tag(3, [v23('TPE1', text(3, 'Zo\u00eb Utf8')), v23('TIT2', text(2, 'Caf\u00e9 Be'))]) + audio)
 open('tag22_utf16.mp3', 'wb').write(tag(2, [v22('TP1', text(1, 'Zo\u00eb Two')), v22('TT2', text(1, 'Caf\u00e9 Two'))]) + audio)
+# Involved-people lists whose UTF-16 text has an odd number of bytes, in
+# versions 2.3 and 2.2, with a title after them.
+odd_people = b'\x01ABC'
+open('tag23_ipls_odd.mp3', 'wb').write(tag(3, [v23('IPLS', odd_people), v23('TIT2', text(0, 'After people'))]) + audio)
+open('tag22_ipl_odd.mp3', 'wb').write(tag(2, [v22('IPL', odd_people), v22('TT2', text(0, 'After people'))]) + audio)
+# Version 2.3 with UTF-8 texts of one byte (the track, before the artist),
+# and a comment whose description is UTF-8, with a title after it.
+open('tag23_utf8_short.mp3', 'wb').write(tag(3, [v23('TRCK', text(3, '7')), v23('TPE1', text(3, 'Zo\u00eb'))]) + audio)
+comment = b'\x03eng' + 'D\u00e9sc'.encode('utf-8') + b'\0' + 'Utf8 comment'.encode('utf-8')
+open('tag23_utf8_comment.mp3', 'wb').write(tag(3, [v23('COMM', comment), v23('TIT2', text(3, 'After comment'))]) + audio)
 PY
 rm -f src.wav srcmono.wav long.wav
