@@ -98,6 +98,7 @@ struct TagTexts {
     char bpm[32];
     bool hasPlayCount;
     uint32_t playCount;
+    size_t inflatedBytes;  // what the tag's compressed frames were expanded to
 };
 
 // id3v24.cpp

@@ -59,8 +59,14 @@ bool TagTextToAnsi(const unsigned char* p, size_t n, int encoding, char* dst, si
     if (width == 0) return false;
     dst[0] = '\0';
     if (codePage == CP_ACP) codePage = GetACP();
+    // Every character gives at least one byte, so no more than width
+    // characters are converted: a few bytes for each, and a byte-order mark.
+    const size_t chars = width;
+    if ((encoding == kTagLatin1 || encoding == kTagUtf8) && n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF)
+        p += 3, n -= 3;  // a UTF-8 byte-order mark
     if (encoding == kTagLatin1) {
         // Single-byte text is kept as it stands, as the tag library gives it.
+        if (n > chars + 1) n = chars + 1;
         const void* end = memchr(p, 0, n);
         CopyWholeCharacters(dst, width, p, end ? (size_t)((const unsigned char*)end - p) : n, codePage);
         return true;
@@ -69,6 +75,7 @@ bool TagTextToAnsi(const unsigned char* p, size_t n, int encoding, char* dst, si
     int units = 0;
     HANDLE heap = GetProcessHeap();
     if (encoding == kTagUtf8) {
+        if (n > 4 * chars) n = 4 * chars;
         const void* end = memchr(p, 0, n);
         int bytes = (int)(end ? (const unsigned char*)end - p : (ptrdiff_t)n);
         if (bytes == 0) return true;
@@ -83,6 +90,7 @@ bool TagTextToAnsi(const unsigned char* p, size_t n, int encoding, char* dst, si
             little = p[0] == 0xFF;
             p += 2, n -= 2;
         }
+        if (n > 4 * chars + 2) n = 4 * chars + 2;  // a surrogate pair a character
         units = (int)Utf16Units(p, n);
         if (units == 0) return true;
         wide = static_cast<wchar_t*>(HeapAlloc(heap, 0, units * sizeof(wchar_t)));
@@ -92,14 +100,18 @@ bool TagTextToAnsi(const unsigned char* p, size_t n, int encoding, char* dst, si
     } else {
         return false;
     }
+    // One byte-order mark at the start is no text: the one of UTF-8 and
+    // UTF-16BE text, or a second one after UTF-16's own.
+    const wchar_t* text = wide;
+    if (units > 0 && text[0] == 0xFEFF) ++text, --units;
     // Characters the code page lacks become its default character, not a
     // look-alike letter.
     DWORD flags = Utf8CodePage(codePage) ? 0 : WC_NO_BEST_FIT_CHARS;
-    bool ok = false;
-    int bytes = WideCharToMultiByte(codePage, flags, wide, units, nullptr, 0, nullptr, nullptr);
+    bool ok = units == 0;
+    int bytes = units ? WideCharToMultiByte(codePage, flags, text, units, nullptr, 0, nullptr, nullptr) : 0;
     if (bytes > 0) {
         char* ansi = static_cast<char*>(HeapAlloc(heap, 0, bytes));
-        if (ansi && WideCharToMultiByte(codePage, flags, wide, units, ansi, bytes, nullptr, nullptr) == bytes) {
+        if (ansi && WideCharToMultiByte(codePage, flags, text, units, ansi, bytes, nullptr, nullptr) == bytes) {
             CopyWholeCharacters(dst, width, (const unsigned char*)ansi, (size_t)bytes, codePage);
             ok = true;
         }

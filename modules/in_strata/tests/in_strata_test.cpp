@@ -369,10 +369,23 @@ TEST_F(MpegTest, TimesAndSeeking)
 // The decoder and Read hand audio over in large pieces: Read fills its
 // request (half the ring for a larger one) unless the stream ends, and a
 // decoder on a full ring waits until half of it is free.
-DWORD WINAPI ResumeLater(void* thread)
+// Resumes the decoder 600 ms after the reader is ready to wait for it, or
+// at once when the reader is not ready within 10 s: a decoder suspended
+// while it held the instance lock keeps the reader from getting there, and
+// the test fails instead of hanging.
+struct Resumer {
+    HANDLE thread, ready;
+    volatile bool late;
+};
+
+DWORD WINAPI ResumeLater(void* p)
 {
-    Sleep(600);
-    return ResumeThread(thread);
+    auto* r = static_cast<Resumer*>(p);
+    if (WaitForSingleObject(r->ready, 10000) == WAIT_OBJECT_0)
+        Sleep(600);
+    else
+        r->late = true;
+    return ResumeThread(r->thread);
 }
 
 // Processor time of the calling thread so far, in milliseconds.
@@ -437,9 +450,14 @@ TEST_F(MpegTest, HandsOverInLargePieces)
     auto* inst = static_cast<MpegInstance*>(h);
     for (int i = 0; i < 500 && !inst->writerNeed; ++i) Sleep(10);
     ASSERT_NE(inst->writerNeed, 0);
+    static Resumer r;  // outlives an early return while the resumer runs
+    r = {inst->thread, CreateEventA(nullptr, TRUE, FALSE, nullptr), false};
     ASSERT_NE(SuspendThread(inst->thread), (DWORD)-1);
-    while (used() > 0) ASSERT_GT(m()->input.Read(buf.data(), 60000, h), 0);
-    HANDLE resumer = CreateThread(nullptr, 0, ResumeLater, inst->thread, 0, nullptr);
+    HANDLE resumer = CreateThread(nullptr, 0, ResumeLater, &r, 0, nullptr);
+    ASSERT_TRUE(resumer != nullptr);
+    while (used() > 0 && !r.late) ASSERT_GT(m()->input.Read(buf.data(), 60000, h), 0);
+    ASSERT_FALSE(r.late) << "the suspended decoder kept the reader from the ring";
+    SetEvent(r.ready);
     ULONGLONG cpu0 = ThreadCpuMs();
     DWORD t0 = GetTickCount();
     EXPECT_EQ(m()->input.Read(buf.data(), 17640, h), 17640);
@@ -449,6 +467,7 @@ TEST_F(MpegTest, HandsOverInLargePieces)
     EXPECT_LT(spent * 4, (ULONGLONG)waited) << spent << " ms of processor in " << waited << " ms";
     WaitForSingleObject(resumer, INFINITE);
     CloseHandle(resumer);
+    CloseHandle(r.ready);
     m()->input.Close(h);
 }
 
@@ -587,6 +606,10 @@ TEST_F(MpegTest, ReadsTags)
         {"tag22_ipl_odd.mp3", "<Not Set>", "After people", "<Not Set>", "keep", "<Not Set>", 0},
         {"tag23_utf8_short.mp3", "Zo\xEB", "<Not Set>", "<Not Set>", "keep", "<Not Set>", 7},
         {"tag23_utf8_comment.mp3", "<Not Set>", "After comment", "<Not Set>", "keep", "<Not Set>", 0, "Utf8 comment"},
+        {"tag24_bom.mp3", "Artist", "Title", "Album", "keep", "<Not Set>", 0},
+        {"tag23_bom.mp3", "Artist", "Title", "Album", "keep", "<Not Set>", 0},
+        {"tag24_plain.mp3", "After big", "Plain", "<Not Set>", "keep", "<Not Set>", 0},
+        {"tag24_unsync.mp3", "\xFF" "A\xFF B", "Whole", "Group", "2020", "<Not Set>", 0},
     };
     for (auto& v : versions) {
         TrackInfo t{};
@@ -603,6 +626,14 @@ TEST_F(MpegTest, ReadsTags)
             EXPECT_STREQ(t.description, v.comment) << v.file;
         }
     }
+    // A compressed frame whose field is filled is not expanded, and one that
+    // is expands only as far as its field can use.
+    TagTexts packed{};
+    ASSERT_TRUE(ReadId3v24Texts(Data("tag24_packed.mp3").c_str(), &packed));
+    EXPECT_STREQ(packed.title, "Title");
+    EXPECT_EQ(std::string(packed.album), std::string(127, 'A'));
+    EXPECT_GT(packed.inflatedBytes, 127u);
+    EXPECT_LE(packed.inflatedBytes, 2048u);
     // The audio starts after the footer of a version 2.4 tag.
     std::vector<unsigned char> footer;
     ASSERT_TRUE(vqtest::ReadFile(Data("tag24_footer.mp3"), footer));
@@ -743,6 +774,30 @@ TEST(TagText, CutsAtWholeCharacters)
         char out[16];
         ASSERT_TRUE(TagTextToAnsi((const unsigned char*)c.utf8, strlen(c.utf8), kTagUtf8, out, c.width, c.codePage));
         EXPECT_STREQ(out, c.want) << c.codePage;
+    }
+}
+
+// One byte-order mark at the start of a text is dropped in every encoding,
+// and a second one after UTF-16's own.
+TEST(TagText, DropsOneByteOrderMark)
+{
+    struct C {
+        const char* bytes;
+        size_t n;
+        int encoding;
+        const char* want;
+    } cases[] = {
+        {"\xEF\xBB\xBFTitle", 8, kTagUtf8, "Title"},
+        {"\xEF\xBB\xBFTitle", 8, kTagLatin1, "Title"},
+        {"\xFE\xFF\0A", 4, kTagUtf16Be, "A"},
+        {"\xFE\xFF\xFE\xFF\0A", 6, kTagUtf16Be, "?A"},
+        {"\xFF\xFE\xFF\xFE" "A\0", 6, kTagUtf16, "A"},
+        {"\xFE\xFF\xFE\xFF\0A", 6, kTagUtf16, "A"},
+    };
+    for (auto& c : cases) {
+        char out[16];
+        ASSERT_TRUE(TagTextToAnsi((const unsigned char*)c.bytes, c.n, c.encoding, out, sizeof out, 1252));
+        EXPECT_STREQ(out, c.want) << c.encoding << " " << c.n;
     }
 }
 

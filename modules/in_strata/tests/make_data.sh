@@ -205,5 +205,31 @@ open('tag22_ipl_odd.mp3', 'wb').write(tag(2, [v22('IPL', odd_people), v22('TT2',
 open('tag23_utf8_short.mp3', 'wb').write(tag(3, [v23('TRCK', text(3, '7')), v23('TPE1', text(3, 'Zo\u00eb'))]) + audio)
 comment = b'\x03eng' + 'D\u00e9sc'.encode('utf-8') + b'\0' + 'Utf8 comment'.encode('utf-8')
 open('tag23_utf8_comment.mp3', 'wb').write(tag(3, [v23('COMM', comment), v23('TIT2', text(3, 'After comment'))]) + audio)
+# Byte-order marks before the text: UTF-8, UTF-16BE, a doubled one in UTF-16,
+# in versions 2.4 and 2.3.
+bom_frames = lambda f: [f('TIT2', b'\x03\xef\xbb\xbfTitle'), f('TPE1', b'\x02\xfe\xff' + 'Artist'.encode('utf-16-be')),
+                        f('TALB', b'\x01\xff\xfe\xff\xfe' + 'Album'.encode('utf-16-le'))]
+open('tag24_bom.mp3', 'wb').write(tag(4, bom_frames(v24)) + audio)
+open('tag23_bom.mp3', 'wb').write(tag(3, bom_frames(v23)) + audio)
+# Version 2.4 as one writer makes it, sizes as plain numbers: a 300-byte
+# frame (synchsafe it would read 172) before the artist. Then a tag
+# unsynchronised as a whole (no frame says so), a frame with a group byte,
+# and an empty TYER after the recording time.
+def v24plain(fid, body):
+    return fid.encode() + struct.pack('>I', len(body)) + b'\0\0' + body
+open('tag24_plain.mp3', 'wb').write(tag(4, [v24plain('PRIV', b'x\0' + b'\x80' * 298),
+                                             v24plain('TPE1', text(0, 'After big')), v24plain('TIT2', text(0, 'Plain'))]) + audio)
+def v24u(fid, body):
+    body = unsync(body)
+    return fid.encode() + syncsafe(len(body)) + b'\0\0' + body
+whole = v24u('TPE1', text(0, '\u00ffA\u00ff B')) + v24u('TIT2', text(0, 'Whole'))
+group = b'TALB' + syncsafe(7) + b'\x00\x40' + b'\x07' + text(0, 'Group')
+open('tag24_unsync.mp3', 'wb').write(tag(4, [whole, group, v24('TDRC', text(0, '2020-01-01')), v24('TYER', b'\0')],
+                                         0x80) + audio)
+# A compressed title after a filled one, and a compressed album, each
+# expanding to 100 kB.
+open('tag24_packed.mp3', 'wb').write(tag(4, [v24('TIT2', text(0, 'Title'))] +
+                                         [v24('TIT2', text(0, 'X' * 100000), 0x09)] * 20 +
+                                         [v24('TALB', text(0, 'A' * 100000), 0x09)]) + audio)
 PY
 rm -f src.wav srcmono.wav long.wav
