@@ -3,32 +3,64 @@
 
 namespace {
 
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The root of the volume that holds path (C:\ or \\server\share\ or a mounted
+// folder), written with backslashes; false when there is none.
+bool VolumeRoot(const char* path, char* root, int size)
+{
+    if (GetVolumePathNameA(path, root, (DWORD)size))
+        return true;
+    // Not every system answers for every path (Wine has no answer for UNC
+    // paths): the drive or the share named at the start of the path.
+    int len = 0;
+    if (((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':') {
+        len = 2;
+    } else if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+        const char* server = path + 2;
+        const char* share = server;
+        while (*share && !IsSeparator(*share))
+            share++;
+        if (share == server || !*share)
+            return false;
+        const char* end = share + 1;
+        while (*end && !IsSeparator(*end))
+            end++;
+        if (end == share + 1)
+            return false;
+        len = (int)(end - path);
+    }
+    if (len == 0 || len + 2 > size)
+        return false;
+    for (int i = 0; i < len; i++)
+        root[i] = IsSeparator(path[i]) ? '\\' : path[i];
+    root[len] = '\\';
+    root[len + 1] = 0;
+    return true;
+}
+
 // True for a file on a CD drive or a read-only volume. Rows come sorted by
-// path, so the answer for the previous row's folder is kept.
+// path, so the answer for the previous row's volume is kept.
 class ReadOnlyMedia {
 public:
     bool Has(const char* path)
     {
-        const char* slash = strrchr(path, '\\');
-        int len = slash ? (int)(slash - path) : 0;
-        if (known && len == folderLen && strncmp(folder, path, (size_t)len) == 0)
-            return readOnly;
-        memcpy(folder, path, (size_t)len);
-        folderLen = len;
-        known = true;
-        readOnly = false;
         char root[EnginePathChars];
+        if (!VolumeRoot(path, root, sizeof(root)))
+            return false;
+        if (known && _stricmp(root, volume) == 0)
+            return readOnly;
+        lstrcpynA(volume, root, sizeof(volume));
+        known = true;
         DWORD flags = 0;
-        if (GetVolumePathNameA(path, root, sizeof(root)))
-            readOnly = GetDriveTypeA(root) == DRIVE_CDROM ||
-                       (GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
-                        (flags & FILE_READ_ONLY_VOLUME));
+        readOnly = GetDriveTypeA(root) == DRIVE_CDROM ||
+                   (GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+                    (flags & FILE_READ_ONLY_VOLUME));
         return readOnly;
     }
 
 private:
-    char folder[EnginePathChars];
-    int folderLen = 0;
+    char volume[EnginePathChars];
     bool known = false, readOnly = false;
 };
 

@@ -68,6 +68,30 @@ std::vector<unsigned char> Pattern(size_t n, unsigned seed)
     return v;
 }
 
+// The path with forward slashes for backslashes.
+std::string Slashed(std::string path)
+{
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
+// How many handles of this process are open on the file at `path`.
+int HandlesOn(const std::string& path)
+{
+    BY_HANDLE_FILE_INFORMATION want, info;
+    HANDLE mine = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (!GetFileInformationByHandle(mine, &want)) return -1;
+    int n = 0;
+    for (uintptr_t v = 4; v < 0x10000; v += 4)
+        if ((HANDLE)v != mine && GetFileType((HANDLE)v) == FILE_TYPE_DISK &&
+            GetFileInformationByHandle((HANDLE)v, &info) && info.nFileIndexLow == want.nFileIndexLow &&
+            info.nFileIndexHigh == want.nFileIndexHigh && info.dwVolumeSerialNumber == want.dwVolumeSerialNumber)
+            n++;
+    CloseHandle(mine);
+    return n;
+}
+
 class FileEngine : public ::testing::Test {
 protected:
     void SetUp() override
@@ -294,6 +318,39 @@ TEST_F(FileEngine, OriginalIsDeletedOnlyAfterARealConversion)
     EXPECT_EQ(12, actions.summary.files);
     EXPECT_EQ(12, actions.summary.failed);
     EXPECT_EQ(dir + "\\x09.fake", actions.summary.failedNames[EngineRunSummary::MaxNames - 1]);
+
+    // Sources named with forward slashes, beside a file of CD drive V: (no
+    // input takes it): the CD file is not held after a held one, and a source
+    // after it is held.
+    if (GetDriveTypeA("V:\\") != DRIVE_CDROM) GTEST_SKIP() << "drive V: of the prefix is not a CD drive";
+    static int cdHandles, laterRenamed;
+    static std::string later;
+    cdHandles = laterRenamed = -1;
+    Reset();
+    actions.deleteOriginals = false;
+    g_encoder.failOpen = false;
+    ASSERT_TRUE(rows.Add(Slashed(MakeSource("11first.fake", 30000)).c_str()));
+    ASSERT_TRUE(rows.Add("V:/track02.cda"));
+    g_encoder.onWrite = [](int block) {
+        if (block == 0) cdHandles = HandlesOn("V:\\track02.cda");
+    };
+    ProccessFiles(&ctx);
+    EXPECT_EQ(0, cdHandles);
+    Reset();
+    std::string laterFile = vqtest::TestDataDir() + "\\engine_test_later.fake";  // on drive Z:, after V:
+    later = Slashed(laterFile);
+    ASSERT_TRUE(vqtest::WriteFile(laterFile, "src", 3));
+    g_input.scripts["engine_test_later.fake"].data = Pattern(30000, 5);
+    ASSERT_TRUE(rows.Add("V:/track02.cda"));
+    ASSERT_TRUE(rows.Add(later.c_str()));
+    g_encoder.onWrite = [](int block) {
+        if (block == 0)
+            laterRenamed = MoveFileA(later.c_str(), (later + "~").c_str()) &&
+                           MoveFileA((later + "~").c_str(), later.c_str());
+    };
+    ProccessFiles(&ctx);
+    DeleteFileA(laterFile.c_str());
+    EXPECT_EQ(0, laterRenamed);
 }
 
 TEST_F(FileEngine, StopKeepsTheSourceAndTheRowsNotBegunAndSkipsWhenDone)

@@ -12,6 +12,9 @@ namespace {
 std::string FileName(const char* path)
 {
     const char* slash = strrchr(path, '\\');
+    const char* forward = strrchr(path, '/');
+    if (forward > slash)
+        slash = forward;
     return slash ? slash + 1 : path;
 }
 
