@@ -109,10 +109,25 @@ private:
     struct Row {
         char path[EngineTagPathChars];
     };
-    Row* rows = nullptr;
+    void Settle();
+    Row* rows = nullptr;  // in the order they were added
     int count = 0, capacity = 0;
+    // Row numbers: order[head..sorted) in path order, order[sorted..count)
+    // added since and sorted in when the rows are next read.
+    int* order = nullptr;
+    int head = 0, sorted = 0;
+    bool addedInOrder = true;  // order[sorted..count) already in path order
     CRITICAL_SECTION* lock = nullptr;
 };
+
+// What became of the paths of a list file.
+enum class ListFileResult { Added, Unreadable, Utf16, PathRefused };
+
+// Adds the paths of a text file, one a line (CR LF or LF; empty lines are
+// skipped, so is a UTF-8 byte-order mark at the start), counting them in
+// *added. A UTF-16 file adds nothing. A path that does not fit a row ends the
+// reading; its line goes to refused.
+ListFileResult AddListFile(SortedFileRows* rows, const char* listFile, int* added, char* refused, int refusedSize);
 
 // Time source: whole seconds (the start times handed to ETA), sleeping, and
 // a millisecond count that paces the display.

@@ -5,8 +5,9 @@
 //             [--pattern TEXT] [--delete] [--log FILE] [--level N] [--priority N] [--time]
 //             [--list FILE] FILE...
 // --priority N sets the worker thread's priority (a THREAD_PRIORITY_ value, as the Processing page does).
-// --list FILE adds the paths of a text file, one a line: a command line
-// cannot name thousands of files (it ends at 32,767 characters).
+// --list FILE adds the paths of a text file (ANSI or UTF-8), one a line: a
+// command line cannot name thousands of files (it ends at 32,767 characters).
+// A UTF-16 list is refused, and then nothing is converted.
 #include <windows.h>
 #include <psapi.h>
 #include <stdio.h>
@@ -42,29 +43,28 @@ int FindById(IVqProModule* table[32], int id)
 }
 
 // Adds every line of a list file as a path; false when the file cannot be
-// read or a path is refused.
+// read, is UTF-16 text or a path is refused.
 bool AddListed(SortedFileRows* files, const char* listFile, bool* anyFile)
 {
-    FILE* f = fopen(listFile, "rb");
-    if (!f) {
+    char refused[EnginePathChars + 2] = "";
+    int added = 0;
+    ListFileResult result = AddListFile(files, listFile, &added, refused, sizeof(refused));
+    if (added > 0)
+        *anyFile = true;
+    switch (result) {
+    case ListFileResult::Added:
+        return true;
+    case ListFileResult::Unreadable:
         fprintf(stderr, "cannot read the list file %s\n", listFile);
-        return false;
+        break;
+    case ListFileResult::Utf16:
+        fprintf(stderr, "the list file %s is UTF-16 text; save it as UTF-8 or ANSI text, one path a line\n", listFile);
+        break;
+    case ListFileResult::PathRefused:
+        fprintf(stderr, "path refused (too long for a track record): %s\n", refused);
+        break;
     }
-    char line[EnginePathChars + 2];
-    bool ok = true;
-    while (ok && fgets(line, sizeof(line), f)) {
-        size_t n = strcspn(line, "\r\n");
-        line[n] = 0;
-        if (n == 0)
-            continue;
-        if (!files->Add(line)) {
-            fprintf(stderr, "path refused (too long for a track record): %s\n", line);
-            ok = false;
-        } else
-            *anyFile = true;
-    }
-    fclose(f);
-    return ok;
+    return false;
 }
 
 bool SetTextSetting(IVqProModule* m, int index, const char* value)

@@ -486,6 +486,35 @@ TEST(FileRows, SortedAndTooLongPathsRefused)
     EXPECT_EQ(2, rows.Count());
 }
 
+TEST(FileRows, ListFileSkipsAUtf8MarkAndRefusesUtf16)
+{
+    std::string dir = vqtest::MakeTempDir("list");
+    std::string utf8 = dir + "\\utf8.txt";
+    const char withMark[] = "\xEF\xBB\xBF" "C:\\A.mp3\r\nC:\\b.mp3\n";
+    ASSERT_TRUE(vqtest::WriteFile(utf8, withMark, sizeof(withMark) - 1));
+    SortedFileRows rows;
+    AddListFile(&rows, utf8.c_str(), nullptr, nullptr, 0);
+    char first[EnginePathChars] = "", second[EnginePathChars] = "";
+    rows.TakeFirst(first, sizeof(first));
+    rows.TakeFirst(second, sizeof(second));
+    EXPECT_STREQ("C:\\A.mp3", first);
+    EXPECT_STREQ("C:\\b.mp3", second);
+
+    // As a PowerShell redirect writes it: little-endian, and big-endian.
+    const char le[] = "\xFF\xFE" "C\0:\0\\\0a\0.\0m\0p\0" "3\0\r\0\n\0";
+    const char be[] = "\xFE\xFF" "\0C\0:\0\\\0a\0.\0m\0p\0" "3\0\r\0\n";
+    for (const std::string& text : {std::string(le, sizeof(le) - 1), std::string(be, sizeof(be) - 1)}) {
+        std::string utf16 = dir + "\\utf16.txt";
+        ASSERT_TRUE(vqtest::WriteFile(utf16, text.data(), text.size()));
+        SortedFileRows none;
+        int added = 0;
+        EXPECT_EQ(ListFileResult::Utf16, AddListFile(&none, utf16.c_str(), &added, nullptr, 0));
+        EXPECT_EQ(0, added);
+        EXPECT_EQ(0, none.Count());
+    }
+    vqtest::RemoveTree(dir);
+}
+
 TEST(Meters, PeakAndRmsAtTheExtremes)
 {
     StreamFormat f8 = {1, 2, 8000, 16000, 2, 8};
