@@ -7,6 +7,10 @@
 #   v221-packed  ID3v2.2.1, compressed meta frames (CDM) of about 1 KB, each
 #                expanding to 1 MB of TCO frames
 #   v22-plain    ID3v2.2, plain TCO frames filling the same size
+#   v24-packed   ID3v2.4, compressed TCON frames of about 1 KB (with their
+#                data length), each expanding to 1 MB of Latin-1 text
+#   v24-packed16 the same with UTF-16 text
+#   v24-plain    ID3v2.4, as many plain TCON frames of the same size
 # Each file is read by the MPEG input module's GetTagEx under Wine
 # (strata_bench tags, fastest of TAG_BENCH_ROUNDS calls, 3 by default), and
 # by id3lib built natively for this machine with the patch set
@@ -15,6 +19,7 @@
 # runs out instead of filling the machine).
 #   cmake --build build --target tag_bench_run
 #   (or: tag_bench.sh <bin dir> <work dir>)
+# A read that takes longer than TAG_BENCH_LIMIT seconds (600) shows as ">600".
 # With TAG_BENCH_OTHER=<another build of in_strata.dll> that build reads the
 # files too; with TAG_BENCH_OTHER_PATCHES=<folder of id3lib patches> id3lib is
 # also built natively with those patches instead of the tree's.
@@ -22,6 +27,7 @@ set -eu
 . "$(dirname "$0")/bench_common.sh" "$@"
 root=$(cd "$here/../.." && pwd)
 rounds=${TAG_BENCH_ROUNDS:-3}
+limit=${TAG_BENCH_LIMIT:-600}  # seconds a build may take for one file
 deps=${VQ_DEPS_DIR:-/var/cache/vq-deps}
 
 for f in modules/in_strata.dll strata_bench.exe; do
@@ -77,6 +83,17 @@ for mb in (1, 10, 16):
     write('v221-packed-%d.mp3' % mb, (2, 1), [meta] * n, total)
     plain = v22(b'TCO', b'\0' + b'B' * (len(meta) - 7))
     write('v22-plain-%d.mp3' % mb, (2, 0), [plain] * n, total)
+def v24(fid, body, flags=0):
+    return fid + syncsafe(len(body)) + bytes([0, flags]) + body
+text16 = b'\1\xff\xfe' + 'A'.encode('utf-16-le') * ((1000000 - 3) // 2)
+for mb in (1, 10, 16):
+    total = mb * MiB
+    for name, body in (('v24-packed', text), ('v24-packed16', text16)):
+        frame = v24(b'TCON', syncsafe(len(body)) + zlib.compress(body, 9), 0x09)
+        write('%s-%d.mp3' % (name, mb), (4, 0), [frame] * ((total - 10 - len(audio)) // len(frame)), total)
+    frame = v24(b'TCON', syncsafe(len(text)) + zlib.compress(text, 9), 0x09)
+    plain = v24(b'TCON', b'\0' + b'A' * (len(frame) - 11))
+    write('v24-plain-%d.mp3' % mb, (4, 0), [plain] * ((total - 10 - len(audio)) // len(plain)), total)
 print('frames: v2.3 %d bytes (expands to %d), v2.2.1 %d bytes (expands to %d)' %
       (len(packed), len(text), len(meta), len(inner)))
 PY
@@ -112,15 +129,18 @@ field() { echo "$1" | awk -v k="$2" '{for (i = 1; i < NF; i++) if ($i == k) prin
 declare -A secs
 printf "%-18s %-6s %10s %8s %7s\n" file build seconds cpu result
 for mb in 1 10 16; do
-    for shape in v23-plain v23-packed v22-plain v221-packed; do
+    for shape in v23-plain v23-packed v22-plain v221-packed v24-plain v24-packed v24-packed16; do
         f="$work/$shape-$mb.mp3"
         for b in $builds; do
-            line=$("$run" "$work/$b/strata_bench.exe" tags "$(win "$f")" "$rounds" | tr -d '\r' | grep -- "-seconds" || true)
+            line=$(timeout "$limit" "$run" "$work/$b/strata_bench.exe" tags "$(win "$f")" "$rounds" | tr -d '\r' |
+                grep -- "-seconds" || true)
             s=$(field "$line" tags-seconds)
+            [ -n "$line" ] || s=">$limit"
             secs[$shape-$mb-$b]=${s:-nan}
             printf "%-18s %-6s %10s %8s %7s\n" "$shape-$mb" "$b" "${s:-failed}" "$(field "$line" cpu)" \
                 "$(field "$line" result)"
         done
+        case $shape in v24*) continue ;; esac  # id3lib skips version 2.4 tags
         for b in $natives; do
             line=$( (ulimit -v "${TAG_BENCH_NATIVE_KB:-4000000}"; "$work/native-$b/tag_read_native" "$rounds" "$f") || true)
             s=$(field "$line" native-seconds)
@@ -130,12 +150,14 @@ for mb in 1 10 16; do
         done
     done
 done
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "nan" || b == "nan" || b + 0 == 0) print "-"; else printf "%.2f", a / b }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "nan" || b == "nan" || a ~ />/ || b + 0 == 0) print "-"; else printf "%.2f", a / b }'; }
 echo "crafted against plain tags of the same size (seconds over seconds):"
 for b in $builds $(printf 'native-%s ' $natives); do
     for mb in 1 10 16; do
-        printf "   %-13s %2d MiB: v2.3 %sx, v2.2.1 %sx\n" "$b" "$mb" \
+        printf "   %-13s %2d MiB: v2.3 %sx, v2.2.1 %sx, v2.4 %sx, v2.4 UTF-16 %sx\n" "$b" "$mb" \
             "$(ratio "${secs[v23-packed-$mb-$b]}" "${secs[v23-plain-$mb-$b]}")" \
-            "$(ratio "${secs[v221-packed-$mb-$b]}" "${secs[v22-plain-$mb-$b]}")"
+            "$(ratio "${secs[v221-packed-$mb-$b]}" "${secs[v22-plain-$mb-$b]}")" \
+            "$(ratio "${secs[v24-packed-$mb-$b]:-nan}" "${secs[v24-plain-$mb-$b]:-nan}")" \
+            "$(ratio "${secs[v24-packed16-$mb-$b]:-nan}" "${secs[v24-plain-$mb-$b]:-nan}")"
     done
 done
