@@ -140,9 +140,33 @@ TEST(EndToEnd, OutputsReplaceNoSourceOfTheBatchNorAnotherSourcesOutput)
     vqtest::RemoveTree(tmp);
 }
 
+// True when the file could be renamed (and was given its name back).
+int Renames(const std::string& path)
+{
+    return MoveFileA(path.c_str(), (path + "~").c_str()) && MoveFileA((path + "~").c_str(), path.c_str());
+}
+
+// Tries to rename sources of the batch as files begin (their track range is
+// set): the second file and the last one as the first begins, the last one
+// again as the one before it begins.
+struct RenamesAsFilesBegin : NullProgressSink {
+    const std::vector<std::string>& paths;
+    int begun = 0, second = -1, lastAtFirst = -1, lastAtItsTurn = -1;
+    explicit RenamesAsFilesBegin(const std::vector<std::string>& p) : paths(p) {}
+    void SetBarRange(Bar bar, int) override
+    {
+        if (bar != BarTrack) return;
+        if (begun == 0) second = Renames(paths[1]), lastAtFirst = Renames(paths.back());
+        if (begun == (int)paths.size() - 2) lastAtItsTurn = Renames(paths.back());
+        begun++;
+    }
+};
+
 // Many sources under a small limit of open files, set for a Wine server of
 // its own by the ctest entry engine_e2e_fd_limit: every file is converted,
-// and the log tells once how many sources wait unheld.
+// the log tells once how many sources wait unheld, the sources that fit are
+// held from the start and those that wait are held once earlier files are
+// done.
 TEST(EndToEnd, ManySourcesUnderALimitOfOpenFiles)
 {
     int n = getenv("VQ_FD_LIMIT_SOURCES") ? atoi(getenv("VQ_FD_LIMIT_SOURCES")) : 0;
@@ -159,13 +183,18 @@ TEST(EndToEnd, ManySourcesUnderALimitOfOpenFiles)
         paths.push_back(src + name);
         ASSERT_TRUE(CopyFileA((vqtest::TestDataDir() + "\\in_linear\\r11k.wav").c_str(), paths.back().c_str(), FALSE));
     }
-    vqtest::BatchRun run = vqtest::ConvertFiles(modCopy, paths, out, log);
+    RenamesAsFilesBegin renames(paths);
+    vqtest::BatchRun run = vqtest::ConvertFiles(modCopy, paths, out, log, false, &renames);
     EXPECT_EQ((size_t)n, run.actions.converted.size());
     EXPECT_TRUE(run.actions.failed.empty()) << run.actions.failed[0];
     std::string text = vqtest::ReadText(log);
     size_t line = text.find("source files are not held until their turn");
     EXPECT_NE(std::string::npos, line) << text;
     EXPECT_EQ(std::string::npos, text.find("source files are not held", line + 1));
+    EXPECT_EQ(n, renames.begun);
+    EXPECT_EQ(0, renames.second);         // held from the start
+    EXPECT_EQ(1, renames.lastAtFirst);    // waits unheld
+    EXPECT_EQ(0, renames.lastAtItsTurn);  // held since earlier files were done
     vqtest::RemoveTree(tmp);
 }
 
