@@ -525,15 +525,19 @@ TEST_F(Velvet, ReaderLeftInCloseKeepsWhatItUses)
     EXPECT_TRUE(leftBehind("late.wma"));
     EXPECT_TRUE(WaitFor([&] { return records.back()->lateClosed == 1; }, 5000));
 
-    // A reader of the file's checked bytes, left behind, keeps its stream but
-    // not the file: the file can be deleted.
+    // A reader of the file's checked bytes, left behind while a thread of it
+    // holds the stream it read, keeps its stream but not the file: the close
+    // does not wait for it, and the file can be deleted.
     records.push_back(install(false, 1500));
     script().platformEditor = false;
+    script().streamHeld = true;
     const std::string source = dir + "\\left.wma";
     ASSERT_TRUE(CopyFileA(Data("tagged.wma").c_str(), source.c_str(), FALSE));
     h = m->input.Open(source.c_str(), nullptr);
     ASSERT_NE(h, nullptr) << LogText();
+    ASSERT_TRUE(WaitFor([&] { return records.back()->holdingStream == 1; }, 5000));
     EXPECT_TRUE(ReturnsWithin(5000, [&] { EXPECT_EQ(m->input.Close(h), 1); }));
+    EXPECT_EQ(records.back()->holdingStream, 1);
     EXPECT_TRUE(DeleteFileA(source.c_str())) << GetLastError();
 
     // The calls left behind end, and find their readers still there.

@@ -273,6 +273,7 @@ public:
         if (FAILED(callback_->QueryInterface(IID_IWMReaderCallbackAdvanced, reinterpret_cast<void**>(&advanced_))))
             advanced_ = nullptr;
         context_ = context;
+        if (stream_ && g_script.streamHeld) holder_ = std::thread([this] { HoldStream(); });
         worker_ = std::thread([this] { Run(); });
         return hr;
     }
@@ -492,12 +493,24 @@ private:
                 break;
             case OpClose:
                 if (closing_) Sleep(g_script.closedLateMs);
+                if (holder_.joinable()) holder_.join();
                 Status(WMT_CLOSED, hr);
                 if (closing_) ++record_->lateClosed;
                 closedSent_ = true;
                 return;
             }
         }
+    }
+
+    // Reads the head of the stream, then keeps it until released.
+    void HoldStream()
+    {
+        BYTE head[16];
+        ULONG got = 0;
+        if (stream_->Read(head, sizeof head, &got) != S_OK || got != sizeof head) return;
+        ++record_->holdingStream;
+        WaitForSingleObject(g_released, INFINITE);
+        --record_->holdingStream;
     }
 
     QWORD Pts(size_t frame) const { return g_script.lateStart + frame * 10000000ull / format_.nSamplesPerSec; }
@@ -562,7 +575,7 @@ private:
     std::mutex mu_;
     std::condition_variable cv_;
     std::deque<Op> ops_;
-    std::thread worker_;
+    std::thread worker_, holder_;
     IWMReaderCallback* callback_ = nullptr;
     IWMReaderCallbackAdvanced* advanced_ = nullptr;
     IStream* stream_ = nullptr;

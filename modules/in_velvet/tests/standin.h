@@ -48,6 +48,9 @@ struct Script {
     bool openBlocks = false;             // IWMReader::Open does not return until ReleaseBlocked
     bool closeBlocks = false;            // nor does IWMReader::Close
     DWORD closedLateMs = 0;              // Close returns at once, the closed status comes this much later
+    // A stream given to the reader is read on a thread of its own, which then
+    // holds it until ReleaseBlocked; the closed status waits for that thread.
+    bool streamHeld = false;
     int failBufferAt = -1;               // the sample of output 0 of this number gives no buffer
     DWORD callWaitMs = 0;                // the runtime's bound of a blocking reader call (0: the module's)
     void (*callThreadEnding)(void) = nullptr;  // the runtime's CallThreadEnding
@@ -77,6 +80,7 @@ struct Record {
     std::atomic<int> deliverStuck{0};    // DeliverTime gave up waiting for its OnTime callback
     std::atomic<int> lateClosed{0};      // closed statuses sent after Close returned
     std::atomic<int> releasedBeforeClosed{0};  // a reader let go of before its closed status was sent
+    std::atomic<int> holdingStream{0};   // a reader's thread read its stream and holds it now
     std::vector<HRESULT> sampleResults;  // of output 0, in order (guarded by the stand-in)
     std::vector<std::pair<std::wstring, Value>> sets;  // every SetAttribute, in order
     int flushes = 0;
