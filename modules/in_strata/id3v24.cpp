@@ -10,6 +10,7 @@
 
 #include "in_strata.h"
 #include "tag_text.h"
+#include "tag_window.h"
 
 namespace {
 
@@ -46,42 +47,6 @@ size_t Resync(unsigned char* p, size_t n)
     return out;
 }
 
-// The tag read through a window of the file, so that small frames do not
-// cost a file read each.
-class TagReader {
-public:
-    TagReader(HANDLE file, int64_t end) : file_(file), end_(end) {}
-    ~TagReader()
-    {
-        if (buf_) HeapFree(GetProcessHeap(), 0, buf_);
-    }
-    bool Read(int64_t pos, void* dst, size_t n)
-    {
-        if (pos < 0 || n > (size_t)kWindow || pos + (int64_t)n > end_) {
-            return pos >= 0 && n <= MAXDWORD && pos + (int64_t)n <= end_ && ReadAt(file_, pos, dst, (DWORD)n);
-        }
-        if (pos < start_ || pos + (int64_t)n > start_ + (int64_t)length_) {
-            if (!buf_ && !(buf_ = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, kWindow))))
-                return ReadAt(file_, pos, dst, (DWORD)n);
-            int64_t left = end_ - pos;
-            length_ = (DWORD)(left < kWindow ? left : kWindow);
-            start_ = pos;
-            if (!ReadAt(file_, pos, buf_, length_)) {
-                length_ = 0;
-                return false;
-            }
-        }
-        memcpy(dst, buf_ + (pos - start_), n);
-        return true;
-    }
-
-private:
-    static const DWORD kWindow = 64 * 1024;
-    HANDLE file_;
-    int64_t end_, start_ = 0;
-    DWORD length_ = 0;
-    unsigned char* buf_ = nullptr;
-};
 
 class Frames {
 public:
@@ -178,7 +143,7 @@ private:
 // Whether a frame that ends at next ends where it should: on the next
 // frame's ID, on padding (zeros to the end, or for a frame header's length)
 // or on the tag's end.
-bool EndsOnAFrame(TagReader& in, int64_t next, int64_t end)
+bool EndsOnAFrame(TagWindow& in, int64_t next, int64_t end)
 {
     if (next == end) return true;
     if (next > end) return false;
@@ -194,7 +159,7 @@ bool EndsOnAFrame(TagReader& in, int64_t next, int64_t end)
 // A frame's size. Sizes are synchsafe, but some writers put a plain number
 // there: the synchsafe size counts when the frame then ends where it should,
 // else the plain size when that one does.
-uint32_t FrameSize(TagReader& in, const unsigned char* fh, int64_t pos, int64_t end)
+uint32_t FrameSize(TagWindow& in, const unsigned char* fh, int64_t pos, int64_t end)
 {
     uint32_t safe = Synchsafe(fh + 4), plain = Plain(fh + 4);
     bool safeValid = ((fh[4] | fh[5] | fh[6] | fh[7]) & 0x80) == 0;
@@ -236,7 +201,7 @@ bool ReadId3v24Texts(const char* path, TagTexts* out)
     bool tagUnsync = (h[5] & 0x80) != 0;
     int64_t end = 10 + (int64_t)Synchsafe(h + 6);
     if (end > size.QuadPart) end = size.QuadPart;
-    TagReader in(file, end);
+    TagWindow in(ReadAtHandle, file, end);
     int64_t pos = 10;
     unsigned char fh[10];
     if ((h[5] & 0x40) && in.Read(pos, fh, 4)) pos += Synchsafe(fh);  // the extended header counts itself

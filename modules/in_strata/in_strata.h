@@ -76,6 +76,8 @@ extern int* g_logLevel;
 // probe.cpp
 // Reads exactly n bytes at offset.
 bool ReadAt(HANDLE file, int64_t offset, void* buf, DWORD n);
+// The same for a TagWindow over a file handle.
+bool ReadAtHandle(void* file, int64_t offset, void* buf, uint32_t n);
 int64_t GetId3v2Size(HANDLE file);
 int64_t GetId3v1Size(HANDLE file, int64_t fileSize);
 bool ReadXingHeader(mad_bitptr ptr, unsigned bitLength, XingHeader* xing);

@@ -11,6 +11,8 @@ bool ReadAt(HANDLE file, int64_t offset, void* buf, DWORD n)
     return SetFilePointerEx(file, pos, nullptr, FILE_BEGIN) && ReadFile(file, buf, n, &got, nullptr) && got == n;
 }
 
+bool ReadAtHandle(void* file, int64_t offset, void* buf, uint32_t n) { return ReadAt((HANDLE)file, offset, buf, n); }
+
 namespace {
 
 // The Xing/Info tag sits right after the side information; lame puts it

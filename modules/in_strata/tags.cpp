@@ -8,6 +8,7 @@
 
 #include "in_strata.h"
 #include "tag_text.h"
+#include "tag_window_reader.h"
 #include "track_file_time.h"
 
 const char* const g_genres[148] = {
@@ -135,7 +136,19 @@ void ReadTagFields(TrackInfo* info)
     char path[261];
     FieldText(path, sizeof path, info->path, sizeof info->path);
     ID3_Tag tag;
-    tag.Link(path, ID3TT_ALL);
+    // The library asks for and moves the file position at every frame and
+    // field: read it through a window instead of its own file stream.
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    LARGE_INTEGER size;
+    if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size) && size.QuadPart < 0xFFFFFFFF) {
+        TagWindow window(ReadAtHandle, file, size.QuadPart);
+        TagWindowReader reader(&window);
+        tag.Link(reader, ID3TT_ALL);
+    } else if (file != INVALID_HANDLE_VALUE) {
+        tag.Link(path, ID3TT_ALL);  // beyond the library's 32-bit positions
+    }
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     TagTexts t{};
     TextsFromTag(tag, &t);
     // An ID3v2.4 tag, which the library skips, stands before an ID3v1 tag.

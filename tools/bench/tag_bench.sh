@@ -13,7 +13,8 @@
 #   v24-plain    ID3v2.4, as many plain TCON frames of the same size
 # Each file is read by the MPEG input module's GetTagEx under Wine
 # (strata_bench tags, fastest of TAG_BENCH_ROUNDS calls, 3 by default), and
-# by id3lib built natively for this machine with the patch set
+# by id3lib built natively for this machine with the patch set, through the
+# module's read window
 # (tag_read_native, processor time, fastest of the same number of reads;
 # memory held to TAG_BENCH_NATIVE_KB, 4 GB by default, so an unbounded tag
 # runs out instead of filling the machine).
@@ -101,7 +102,7 @@ PY
 # id3lib built natively, once per patch set.
 native_build() {  # folder, patch folder
     local out=$1 patches=$2 stamp
-    stamp=$(cat "$patches"/*.patch "$here/strata/tag_read_native.cpp" | sha256sum | cut -c1-16)
+    stamp=$(cat "$patches"/*.patch "$here/strata/tag_read_native.cpp" "$root"/modules/in_strata/tag_window*.h | sha256sum | cut -c1-16)
     [ -x "$out/tag_read_native" ] && [ "$(cat "$out/stamp" 2>/dev/null)" = "$stamp" ] && return 0
     rm -rf "$out"
     mkdir -p "$out/obj"
@@ -111,7 +112,7 @@ native_build() {  # folder, patch folder
     done
     local flags=(-O2 -w -DHAVE_CONFIG_H -I"$root/third_party/id3lib" -I"$out/src" -I"$out/include" -I"$out/include/id3")
     (cd "$out/obj" && printf '%s\0' "$out"/src/*.cpp | xargs -0 -n1 -P4 g++ "${flags[@]}" -c)
-    g++ -O2 -I"$out/include" -o "$out/tag_read_native" "$here/strata/tag_read_native.cpp" "$out"/obj/*.o -lz
+    g++ -O2 -I"$out/include" -I"$root/modules/in_strata" -o "$out/tag_read_native" "$here/strata/tag_read_native.cpp" "$out"/obj/*.o -lz
     echo "$stamp" > "$out/stamp"
 }
 natives=this

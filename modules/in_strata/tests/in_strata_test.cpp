@@ -610,6 +610,7 @@ TEST_F(MpegTest, ReadsTags)
         {"tag23_bom.mp3", "Artist", "Title", "Album", "keep", "<Not Set>", 0},
         {"tag24_plain.mp3", "After big", "Plain", "<Not Set>", "keep", "<Not Set>", 0},
         {"tag24_unsync.mp3", "\xFF" "A\xFF B", "Whole", "Group", "2020", "<Not Set>", 0},
+        {"tag23_big.mp3", "Big artist", "Big title", "V1 album", "1999", "<Not Set>", 0},
     };
     for (auto& v : versions) {
         TrackInfo t{};

@@ -211,6 +211,12 @@ bom_frames = lambda f: [f('TIT2', b'\x03\xef\xbb\xbfTitle'), f('TPE1', b'\x02\xf
                         f('TALB', b'\x01\xff\xfe\xff\xfe' + 'Album'.encode('utf-16-le'))]
 open('tag24_bom.mp3', 'wb').write(tag(4, bom_frames(v24)) + audio)
 open('tag23_bom.mp3', 'wb').write(tag(3, bom_frames(v23)) + audio)
+# A version 2.3 tag larger than the module's read window (a private frame of
+# 150 kB before the texts) and an ID3v1 tag at the file's end for the album.
+v1 = b'TAG' + b'V1 title'.ljust(30, b'\0') + b'V1 artist'.ljust(30, b'\0') + b'V1 album'.ljust(30, b'\0') + \
+     b'1999' + b'\0' * 30 + b'\xff'
+open('tag23_big.mp3', 'wb').write(tag(3, [v23('PRIV', b'x\0' + bytes(range(256)) * 586), v23('TPE1', text(0, 'Big artist')),
+                                          v23('TIT2', text(1, 'Big title'))]) + audio + v1)
 # Version 2.4 as one writer makes it, sizes as plain numbers: a 300-byte
 # frame (synchsafe it would read 172) before the artist. Then a tag
 # unsynchronised as a whole (no frame says so), a frame with a group byte,
