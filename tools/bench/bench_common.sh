@@ -20,3 +20,25 @@ bench_prefix() {
     fi
     export WINEPREFIX WINEARCH=win32
 }
+
+# Sets builds ("new", or "base new" with a baseline bin folder in $base) and
+# copies each build's vq_headless.exe, its DLLs and the given modules into
+# $work/<build>, checking first that each is there.
+#   bench_headless_builds <module name>...
+bench_headless_builds() {
+    local tag b f m
+    builds="new"
+    [ -n "${base:-}" ] && builds="base new"
+    for tag in $builds; do
+        b=$bin
+        [ "$tag" = base ] && b=$base
+        for f in vq_headless.exe $(printf 'modules/%s.dll ' "$@"); do
+            [ -f "$b/$f" ] || { echo "missing $b/$f"; exit 1; }
+        done
+        rm -rf "${work:?}/$tag"
+        mkdir -p "$work/$tag/modules"
+        for m in "$@"; do cp "$b/modules/$m.dll" "$work/$tag/modules/"; done
+        cp "$b"/*.dll "$work/$tag/" 2>/dev/null || true
+        cp "$b/vq_headless.exe" "$work/$tag/"
+    done
+}

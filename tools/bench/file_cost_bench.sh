@@ -20,21 +20,7 @@ dsps="dsp_squeeze dsp_ceiling dsp_leveler dsp_lowgate dsp_tiers dsp_voxcut dsp_s
 
 bench_prefix
 
-builds="new"
-[ -n "$base" ] && builds="base new"
-for tag in $builds; do
-    b=$bin
-    [ "$tag" = base ] && b=$base
-    for f in vq_headless.exe modules/in_strata.dll modules/enc_linear.dll $(printf 'modules/%s.dll ' $dsps); do
-        [ -f "$b/$f" ] || { echo "missing $b/$f"; exit 1; }
-    done
-    rm -rf "${work:?}/$tag"
-    mkdir -p "$work/$tag/modules"
-    cp "$b/modules/in_strata.dll" "$b/modules/enc_linear.dll" "$work/$tag/modules/"
-    for m in $dsps; do cp "$b/modules/$m.dll" "$work/$tag/modules/"; done
-    cp "$b"/*.dll "$work/$tag/" 2>/dev/null || true
-    cp "$b/vq_headless.exe" "$work/$tag/"
-done
+bench_headless_builds in_strata enc_linear $dsps
 
 # Pink noise and a steady tone: the same kind of audio in every second.
 make_mp3() {  # file seconds

@@ -18,20 +18,8 @@ files=${VQ_BENCH_FILES:-20000}
 
 bench_prefix
 
-builds="new"
-[ -n "$base" ] && builds="base new"
-for tag in $builds; do
-    b=$bin
-    [ "$tag" = base ] && b=$base
-    for f in vq_headless.exe modules/enc_linear.dll; do
-        [ -f "$b/$f" ] || { echo "missing $b/$f"; exit 1; }
-    done
-    rm -rf "${work:?}/$tag"
-    mkdir -p "$work/$tag/modules" "$work/$tag/out"
-    cp "$b/modules/enc_linear.dll" "$work/$tag/modules/"
-    cp "$b"/*.dll "$work/$tag/" 2>/dev/null || true
-    cp "$b/vq_headless.exe" "$work/$tag/"
-done
+bench_headless_builds enc_linear
+for tag in $builds; do mkdir -p "$work/$tag/out"; done
 
 # The lists, CR LF as a Windows editor saves them.
 export VQ_LIST_SRC=$(win "$work/missing")
