@@ -190,13 +190,18 @@ bool ReadId3v24Texts(const char* path, TagTexts* out)
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
+    bool found = ReadId3v24Texts(file, out);
+    CloseHandle(file);
+    return found;
+}
+
+bool ReadId3v24Texts(HANDLE file, TagTexts* out)
+{
     unsigned char h[10];
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size) || !ReadAt(file, 0, h, 10) || memcmp(h, "ID3", 3) != 0 || h[3] != 4 ||
-        (h[6] | h[7] | h[8] | h[9]) & 0x80) {
-        CloseHandle(file);
+        (h[6] | h[7] | h[8] | h[9]) & 0x80)
         return false;
-    }
     Frames frames(out);
     bool tagUnsync = (h[5] & 0x80) != 0;
     int64_t end = 10 + (int64_t)Synchsafe(h + 6);
@@ -258,6 +263,5 @@ bool ReadId3v24Texts(const char* path, TagTexts* out)
     }
     if (data) HeapFree(heap, 0, data);
     if (plain) HeapFree(heap, 0, plain);
-    CloseHandle(file);
     return true;
 }

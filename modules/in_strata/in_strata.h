@@ -107,6 +107,8 @@ struct TagTexts {
 // Fills texts from the file's ID3v2.4 tag (texts starts zeroed); false when
 // the file does not begin with one.
 bool ReadId3v24Texts(const char* path, TagTexts* texts);
+// The same from an open file.
+bool ReadId3v24Texts(HANDLE file, TagTexts* texts);
 
 // tags.cpp
 extern const char* const g_genres[148];

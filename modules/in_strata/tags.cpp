@@ -148,12 +148,13 @@ void ReadTagFields(TrackInfo* info)
     } else if (file != INVALID_HANDLE_VALUE) {
         tag.Link(path, ID3TT_ALL);  // beyond the library's 32-bit positions
     }
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     TagTexts t{};
     TextsFromTag(tag, &t);
     // An ID3v2.4 tag, which the library skips, stands before an ID3v1 tag.
     TagTexts v24{};
-    if (ReadId3v24Texts(path, &v24)) {
+    bool haveV24 = file != INVALID_HANDLE_VALUE && ReadId3v24Texts(file, &v24);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (haveV24) {
         const struct {
             char* to;
             const char* from;
